@@ -1,0 +1,48 @@
+#include "main.h"
+
+#include "commons/daily_log.h"
+#include "commons/local_address.h"
+#include "commons/settings.h"
+#include "platform/unicode.h"
+
+namespace telva {
+
+namespace {
+constexpr std::uint32_t kStopWaitMs = 5000;
+}
+
+TTELVA4Audit::TTELVA4Audit(TimeSource& time) : SettingsPath(SettingsFilePath()), time_(time) {}
+
+std::string DeriveBaseUrl(std::string_view server_address) {
+    std::string url = platform::ToLowerText(server_address) + "/app/index.php/";
+    if (url.find("http") == std::string::npos) {
+        url = "http://" + url;
+    }
+    return url;
+}
+
+void TTELVA4Audit::ServiceStart(bool& Started) {
+    AuditSettings.LocalIP = GetLocalAddress();
+    // "timeout" is read for compatibility with existing files; nothing uses its value.
+    (void)ReadConfigIntegerFrom(SettingsPath, kSettingsSection, "timeout", 50);
+    AuditSettings.ContractNumber = ReadConfigStringFrom(SettingsPath, kSettingsSection, "contrato", "");
+    AuditSettings.ServerAddress = ReadConfigStringFrom(SettingsPath, kSettingsSection, "endereco", "");
+    AuditSettings.ScheduleTime = ReadConfigStringFrom(SettingsPath, kSettingsSection, "horario", "03:00");
+    AuditSettings.UserName = ReadConfigStringFrom(SettingsPath, kSettingsSection, "user", "vrel");
+    AuditSettings.Password = ReadConfigStringFrom(SettingsPath, kSettingsSection, "pass", "24680");
+    AuditSettings.BaseUrl = DeriveBaseUrl(AuditSettings.ServerAddress);
+    Started = true;
+    WriteLog("Service started, IP " + AuditSettings.LocalIP);
+}
+
+void TTELVA4Audit::ServiceStop(bool& Stopped) {
+    time_.Sleep(kStopWaitMs);
+    WriteLog("Service stopped, IP " + AuditSettings.LocalIP);
+    Stopped = true;
+}
+
+void TTELVA4Audit::RunAudit() {
+    // The audit run is built on the server client and the SNMP client.
+}
+
+} // namespace telva

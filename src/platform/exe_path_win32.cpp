@@ -1,0 +1,27 @@
+#include "platform/exe_path.h"
+#include "platform/unicode.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace telva::platform {
+
+std::string ExecutablePath() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < buffer.size()) {
+            return Utf16ToUtf8(std::u16string(buffer.begin(), buffer.begin() + length));
+        }
+        if (buffer.size() >= 32768) {
+            return {};
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace telva::platform

@@ -1,0 +1,54 @@
+#pragma once
+// The file operations the daily log and the settings reader need. Paths are UTF-8 text.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace telva::platform {
+
+bool FileExists(const std::string& path);
+
+// Creates (or empties) the file: write access, shared for reading only. False when it cannot.
+bool CreateEmptyFile(const std::string& path);
+
+// Reads a whole file; none when it cannot be opened or read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+
+// A file opened for reading and writing while other programs may only read it. On Windows the sharing
+// mode enforces that; on POSIX an advisory write lock covers the whole file, so a cooperating writer (or
+// one holding the lock itself) makes the open fail.
+class AppendFile {
+public:
+    struct Handle;
+
+    // Opens an existing file; none when it does not exist or cannot be opened with those rules.
+    static std::optional<AppendFile> OpenExisting(const std::string& path);
+
+    AppendFile(AppendFile&&) noexcept;
+    AppendFile& operator=(AppendFile&&) noexcept;
+    ~AppendFile();
+
+    std::optional<std::uint64_t> Size();
+    // Reads the bytes from offset to the end of the file, at most max_bytes of them.
+    std::optional<std::string> ReadAt(std::uint64_t offset, std::size_t max_bytes);
+    bool Truncate(std::uint64_t size);
+    // Writes all bytes at the end of the file.
+    bool Append(std::string_view bytes);
+
+private:
+    explicit AppendFile(std::unique_ptr<Handle> handle);
+    std::unique_ptr<Handle> handle_;
+};
+
+} // namespace telva::platform
+
+namespace telva::platform {
+
+// The fixed directory of the daily log files, ending in its separator: "C:\Windows\Temp\" on Windows,
+// "/var/tmp/" on POSIX.
+std::string DefaultLogDirectory();
+
+} // namespace telva::platform

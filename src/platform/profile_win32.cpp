@@ -1,0 +1,30 @@
+#include "platform/profile.h"
+#include "platform/unicode.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace telva::platform {
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+    const std::u16string units = Utf8ToUtf16(utf8);
+    return std::wstring(units.begin(), units.end());
+}
+
+} // namespace
+
+std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
+                              const std::string& default_value) {
+    const std::wstring file = Wide(path);
+    std::vector<wchar_t> buffer(kProfileValueMaxUnits + 1);
+    const DWORD copied = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
+                                                  Wide(default_value).c_str(), buffer.data(),
+                                                  static_cast<DWORD>(buffer.size()), file.c_str());
+    // Drop any cached copy of the file; this writes nothing.
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
+    return Utf16ToUtf8(std::u16string(buffer.begin(), buffer.begin() + copied));
+}
+
+} // namespace telva::platform
