@@ -16,7 +16,11 @@ int RunProgram() {
 } // namespace
 
 #ifdef _WIN32
-int wmain(int, wchar_t**) { return RunProgram(); }
+int wmain(int, wchar_t**) {
+    return RunProgram();
+}
 #else
-int main() { return RunProgram(); }
+int main() {
+    return RunProgram();
+}
 #endif

@@ -112,7 +112,9 @@ std::optional<std::string> AppendFile::ReadAt(std::uint64_t offset, std::size_t 
     return bytes;
 }
 
-bool AppendFile::Truncate(std::uint64_t size) { return ftruncate(handle_->fd, static_cast<off_t>(size)) == 0; }
+bool AppendFile::Truncate(std::uint64_t size) {
+    return ftruncate(handle_->fd, static_cast<off_t>(size)) == 0;
+}
 
 bool AppendFile::Append(std::string_view bytes) {
     if (lseek(handle_->fd, 0, SEEK_END) < 0) {
@@ -136,6 +138,8 @@ bool AppendFile::Append(std::string_view bytes) {
 
 namespace telva::platform {
 
-std::string DefaultLogDirectory() { return "/var/tmp/"; }
+std::string DefaultLogDirectory() {
+    return "/var/tmp/";
+}
 
 } // namespace telva::platform

@@ -28,8 +28,8 @@ bool FileExists(const std::string& path) {
 }
 
 bool CreateEmptyFile(const std::string& path) {
-    const HANDLE file =
-        CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -38,8 +38,8 @@ bool CreateEmptyFile(const std::string& path) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
@@ -93,7 +93,8 @@ std::optional<std::string> AppendFile::ReadAt(std::uint64_t offset, std::size_t 
     std::size_t done = 0;
     while (done < max_bytes) {
         DWORD got = 0;
-        if (!ReadFile(handle_->file, bytes.data() + done, static_cast<DWORD>(max_bytes - done), &got, nullptr)) {
+        if (!ReadFile(handle_->file, bytes.data() + done, static_cast<DWORD>(max_bytes - done), &got,
+                      nullptr)) {
             return std::nullopt;
         }
         if (got == 0) {
@@ -119,7 +120,8 @@ bool AppendFile::Append(std::string_view bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         DWORD put = 0;
-        if (!WriteFile(handle_->file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &put, nullptr) ||
+        if (!WriteFile(handle_->file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &put,
+                       nullptr) ||
             put == 0) {
             return false;
         }
@@ -132,6 +134,8 @@ bool AppendFile::Append(std::string_view bytes) {
 
 namespace telva::platform {
 
-std::string DefaultLogDirectory() { return "C:\\Windows\\Temp\\"; }
+std::string DefaultLogDirectory() {
+    return "C:\\Windows\\Temp\\";
+}
 
 } // namespace telva::platform

@@ -5,7 +5,9 @@
 namespace telva::platform {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -70,7 +72,8 @@ std::optional<std::string> FindProfileValue(std::string_view content, std::strin
         }
         if (line.front() == '[') {
             const std::size_t close = line.find(']');
-            const std::string_view name = Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+            const std::string_view name =
+                Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
             in_section = SameName(name, section);
             continue;
         }
@@ -82,7 +85,8 @@ std::optional<std::string> FindProfileValue(std::string_view content, std::strin
             continue;
         }
         std::string_view value = Trim(line.substr(equals + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);
         }
         return CutValue(value);

@@ -19,9 +19,9 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
                               const std::string& default_value) {
     const std::wstring file = Wide(path);
     std::vector<wchar_t> buffer(kProfileValueMaxUnits + 1);
-    const DWORD copied = GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(),
-                                                  Wide(default_value).c_str(), buffer.data(),
-                                                  static_cast<DWORD>(buffer.size()), file.c_str());
+    const DWORD copied =
+        GetPrivateProfileStringW(Wide(section).c_str(), Wide(key).c_str(), Wide(default_value).c_str(),
+                                 buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
     // Drop any cached copy of the file; this writes nothing.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
     return Utf16ToUtf8(std::u16string(buffer.begin(), buffer.begin() + copied));

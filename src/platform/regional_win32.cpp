@@ -18,8 +18,14 @@ std::string ReadLocaleItem(LCTYPE item, const char* fallback) {
 
 } // namespace
 
-std::string DateSeparator() { return ReadLocaleItem(LOCALE_SDATE, "/"); }
-std::string TimeSeparator() { return ReadLocaleItem(LOCALE_STIME, ":"); }
-std::string DecimalSeparator() { return ReadLocaleItem(LOCALE_SDECIMAL, "."); }
+std::string DateSeparator() {
+    return ReadLocaleItem(LOCALE_SDATE, "/");
+}
+std::string TimeSeparator() {
+    return ReadLocaleItem(LOCALE_STIME, ":");
+}
+std::string DecimalSeparator() {
+    return ReadLocaleItem(LOCALE_SDECIMAL, ".");
+}
 
 } // namespace telva::platform

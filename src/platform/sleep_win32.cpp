@@ -4,6 +4,8 @@
 
 namespace telva::platform {
 
-void SleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void SleepMilliseconds(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 } // namespace telva::platform

@@ -1,0 +1,102 @@
+// The settings file rules. These run natively against our reader and under Wine against the platform's
+// profile reader, so each case checks both readers against the same expectations.
+
+#include "commons/settings.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace telva {
+namespace {
+
+class SettingsFile : public ::testing::Test {
+protected:
+    void Write(const std::string& content) { dir_.Write("config.ini", content); }
+    std::string Text(const std::string& key, const std::string& def = "DEFAULT") {
+        return ReadConfigStringFrom(dir_.file("config.ini"), kSettingsSection, key, def);
+    }
+    std::int32_t Integer(const std::string& key, std::int32_t def = 50) {
+        return ReadConfigIntegerFrom(dir_.file("config.ini"), kSettingsSection, key, def);
+    }
+    test::TempDir dir_;
+};
+
+TEST_F(SettingsFile, MissingFileOrSectionGivesEveryDefault) {
+    EXPECT_EQ(Text("horario", "03:00"), "03:00");
+    EXPECT_EQ(Integer("timeout"), 50);
+    Write("[OTHER]\r\nuser=someone\r\nhorario=01:00\r\n");
+    EXPECT_EQ(Text("horario", "03:00"), "03:00");
+    EXPECT_EQ(Text("user", "vrel"), "vrel");
+    EXPECT_EQ(Text("pass", "24680"), "24680");
+    EXPECT_EQ(Text("contrato", ""), "");
+    EXPECT_EQ(Integer("timeout", -7), -7);
+}
+
+TEST_F(SettingsFile, SectionAndKeyNamesIgnoreCase) {
+    Write("[servidor]\r\nUser=audit\r\nHorario=02:30\r\n");
+    EXPECT_EQ(Text("user"), "audit");
+    EXPECT_EQ(Text("horario"), "02:30");
+}
+
+TEST_F(SettingsFile, ValueIsEverythingAfterTheFirstEqualsWithoutSurroundingBlanks) {
+    Write("[SERVIDOR]\r\nendereco = 192.0.2.10\r\npass= \t s3cr=t \t\r\ncontrato=77\r\n");
+    EXPECT_EQ(Text("endereco"), "192.0.2.10");
+    EXPECT_EQ(Text("pass"), "s3cr=t");
+    EXPECT_EQ(Text("contrato"), "77");
+}
+
+TEST_F(SettingsFile, OnePairOfQuotesIsRemoved) {
+    Write("[SERVIDOR]\r\nuser='audit team'\r\npass=\"secret\"\r\ncontrato=' 12'\r\n");
+    EXPECT_EQ(Text("user"), "audit team");
+    EXPECT_EQ(Text("pass"), "secret");
+    EXPECT_EQ(Text("contrato"), " 12");
+    EXPECT_EQ(Integer("contrato"), 12);
+}
+
+TEST_F(SettingsFile, EmptyValueIsEmptyTextNotTheDefault) {
+    Write("[SERVIDOR]\r\nhorario=\r\ntimeout=\r\n");
+    EXPECT_EQ(Text("horario", "03:00"), "");
+    EXPECT_EQ(Integer("timeout"), 0);
+}
+
+TEST_F(SettingsFile, LongValueIsCutTo2047Characters) {
+    const std::string long_value(3000, 'v');
+    Write("[SERVIDOR]\r\nuser=" + long_value + "\r\n");
+    EXPECT_EQ(Text("user"), long_value.substr(0, 2047));
+}
+
+TEST_F(SettingsFile, IntegerKeyByTheFileRules) {
+    Write("[SERVIDOR]\r\nh1=0x1F\r\nh2=X1F\r\nh3=$1f\r\np=+7\r\nz=-0\r\nmax=2147483647\r\nover=2147483648\r\n"
+          "mixed=12abc\r\nexp=1e3\r\nsign=-\r\ntab=\"\t12\"\r\n");
+    EXPECT_EQ(Integer("h1"), 31);
+    EXPECT_EQ(Integer("h2"), 31);
+    EXPECT_EQ(Integer("h3"), 31);
+    EXPECT_EQ(Integer("p"), 7);
+    EXPECT_EQ(Integer("z"), 0);
+    EXPECT_EQ(Integer("max"), 2147483647);
+    EXPECT_EQ(Integer("over"), 0);
+    EXPECT_EQ(Integer("mixed"), 0);
+    EXPECT_EQ(Integer("exp"), 0);
+    EXPECT_EQ(Integer("sign"), 0);
+    EXPECT_EQ(Integer("tab"), 0);
+    EXPECT_EQ(Integer("absent", 50), 50);
+}
+
+TEST(ParseConfigInteger, HexadecimalAndDecimalForms) {
+    EXPECT_EQ(ParseConfigInteger("$FFFFFFFF"), -1);
+    EXPECT_EQ(ParseConfigInteger("-$10"), -16);
+    EXPECT_EQ(ParseConfigInteger("0x000000000010"), 16); // leading zeros are not significant
+    EXPECT_EQ(ParseConfigInteger("$100000000"), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger("050"), 50);
+    EXPECT_EQ(ParseConfigInteger("   -2147483648"), -2147483648LL);
+    EXPECT_EQ(ParseConfigInteger("-2147483649"), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger("0x"), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger(""), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger("12 "), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger("1.0"), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger("+-1"), std::nullopt);
+    EXPECT_EQ(ParseConfigInteger("99999999999999999999"), std::nullopt);
+}
+
+} // namespace
+} // namespace telva
