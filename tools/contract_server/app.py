@@ -1,6 +1,7 @@
 """The contract server's four endpoints, its sessions, the request record and the control endpoint."""
 
 import json
+import os
 import secrets
 import socket
 import sys
@@ -66,8 +67,8 @@ class Simulator:
         self.contract = contract
         self.printers_path = printers_path
         self.behaviours = behaviour.Behaviours(behaviour_path)
-        if behaviour_path is not None:
-            self.behaviours.load_file()
+        if behaviour_path is not None and os.path.exists(behaviour_path):
+            self.behaviours.load_file()  # a broken file stops the start with its error
         self.recorder = Recorder(record_path)
         self.quiet = quiet
         self.stop = threading.Event()
@@ -179,7 +180,7 @@ class Simulator:
         record["status"] = answer.status if answer is not None and action not in ("hang", "reset") else None
         seq = self._record(record)
         if upload is not None:
-            upload.update(kind="upload", seq=seq, fields=form["fields"])
+            upload.update(kind="upload", request_seq=seq, fields=form["fields"])
             self._record(upload)
         if not self.quiet:
             sys.stderr.write(
