@@ -141,7 +141,9 @@ class Simulator:
             self._record({"kind": "bad_request", "client": client, "error": str(error)})
             self._send(sock, failure("Bad request: %s" % error, 400, "Bad Request"))
             return
-        except OSError:
+        except OSError as error:
+            # Timed out or reset while the request was still arriving: nothing to answer, but keep a trace.
+            self._record({"kind": "bad_request", "client": client, "error": "reading the request: %s" % error})
             return
         if request is None:
             return
@@ -205,7 +207,10 @@ class Simulator:
         action = spec["action"] if spec else "normal"
         session_id = request.header("ZURMO_SESSION_ID")
         token = request.header("ZURMO_TOKEN")
-        mode = "session" if session_id else ("credentials" if request.header("ZURMO_AUTH_USERNAME") is not None else "none")
+        if session_id:
+            mode = "session"
+        else:
+            mode = "credentials" if request.header("ZURMO_AUTH_USERNAME") is not None else "none"
         record["mode"] = mode
         record["session_valid"] = mode == "session" and self.session_valid(session_id, token or "")
 
@@ -253,7 +258,10 @@ class Simulator:
             if not record["session_valid"]:
                 return failure(SIGN_IN_REQUIRED)
             session_id, token = request.header("ZURMO_SESSION_ID"), request.header("ZURMO_TOKEN")
-        elif request.header("ZURMO_AUTH_USERNAME") == self.user and request.header("ZURMO_AUTH_PASSWORD") == self.password:
+        elif (request.header("ZURMO_AUTH_USERNAME"), request.header("ZURMO_AUTH_PASSWORD")) == (
+            self.user,
+            self.password,
+        ):
             where = spec["where"] if spec and spec["action"] == "crlf_session" else None
             session_id, token = self.new_session(where)
         else:
@@ -274,7 +282,10 @@ class Simulator:
             return failure(SIGN_IN_REQUIRED)
         if action == "huge":
             return wire.Answer(200, "OK")
-        body = spec["body_latin1"].encode("latin-1") if spec["body_latin1"] is not None else spec["body"].encode("utf-8")
+        if spec["body_latin1"] is not None:
+            body = spec["body_latin1"].encode("latin-1")
+        else:
+            body = spec["body"].encode("utf-8")
         return wire.Answer(int(spec["status"]), spec["reason"], body, spec["headers"], spec["length"])
 
     # ----- delivery -----------------------------------------------------------------------------------
