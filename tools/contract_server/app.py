@@ -153,11 +153,11 @@ class Simulator:
 
         endpoint = ENDPOINT_PATHS.get(request.target, "other")
         try:
-            spec = self.behaviours.take(endpoint)
+            rule = self.behaviours.take(endpoint)
         except (OSError, ValueError) as error:
-            spec = None
+            rule = None
             sys.stderr.write("contract-server: behaviour file: %s\n" % error)
-        action = spec["action"] if spec else "normal"
+        action = rule["action"] if rule else "normal"
         form = multipart.parse_form(request.header("Content-Type"), request.body)
         record = {
             "kind": "request",
@@ -178,7 +178,7 @@ class Simulator:
             "form_error": form["error"],
             "action": action,
         }
-        answer, upload = self.respond(endpoint, request, form, spec, record)
+        answer, upload = self.respond(endpoint, request, form, rule, record)
         record["status"] = answer.status if answer is not None and action not in ("hang", "reset") else None
         seq = self._record(record)
         if upload is not None:
@@ -189,9 +189,9 @@ class Simulator:
                 "contract-server: #%d %s %s -> %s (%s)\n"
                 % (seq, request.method, request.target, record["status"], action)
             )
-        if spec and spec["delay"]:
-            self.stop.wait(spec["delay"])
-        self.deliver(sock, answer, spec)
+        if rule and rule["delay"]:
+            self.stop.wait(rule["delay"])
+        self.deliver(sock, answer, rule)
 
     def _record(self, document):
         with self._lock:
@@ -202,9 +202,9 @@ class Simulator:
 
     # ----- endpoint logic -----------------------------------------------------------------------------
 
-    def respond(self, endpoint, request, form, spec, record):
+    def respond(self, endpoint, request, form, rule, record):
         """The answer to send and, for an upload, its summary record (or None)."""
-        action = spec["action"] if spec else "normal"
+        action = rule["action"] if rule else "normal"
         session_id = request.header("ZURMO_SESSION_ID")
         token = request.header("ZURMO_TOKEN")
         if session_id:
@@ -222,7 +222,7 @@ class Simulator:
         if action in _REPLACING:
             if action == "expire" and session_id:
                 self.drop_session(session_id)
-            return self.misbehave(action, spec), upload
+            return self.misbehave(action, rule), upload
         if request.method != "POST":
             return failure("Method not allowed", 405, "Method Not Allowed"), upload
         if endpoint == "other":
@@ -233,7 +233,7 @@ class Simulator:
             return failure("Unreadable form: %s" % form["error"]), upload
 
         if endpoint == "login":
-            return self.login(request, mode, record, spec), upload
+            return self.login(request, mode, record, rule), upload
         if not record["session_valid"]:
             return failure(SIGN_IN_REQUIRED), upload
         if endpoint == "logout":
@@ -252,7 +252,7 @@ class Simulator:
         upload["accepted"] = True
         return json_answer(envelope("SUCCESS", {"count": upload["count"]}, None)), upload
 
-    def login(self, request, mode, record, spec):
+    def login(self, request, mode, record, rule):
         if mode == "session":
             # A login repeated after a re-login arrives with the new session; it confirms that session.
             if not record["session_valid"]:
@@ -262,57 +262,57 @@ class Simulator:
             self.user,
             self.password,
         ):
-            where = spec["where"] if spec and spec["action"] == "crlf_session" else None
+            where = rule["where"] if rule and rule["action"] == "crlf_session" else None
             session_id, token = self.new_session(where)
         else:
             return failure("Invalid username or password.")
         record["session_given"] = session_id
         return json_answer(envelope("SUCCESS", {"sessionId": session_id, "token": token, "userId": 1}, None))
 
-    def misbehave(self, action, spec):
+    def misbehave(self, action, rule):
         if action == "error500":
             return failure("Internal server error", 500, "Internal Server Error")
         if action == "redirect":
-            return wire.Answer(302, "Found", envelope("FAILURE", None, ["Moved"]), [["Location", spec["location"]]])
+            return wire.Answer(302, "Found", envelope("FAILURE", None, ["Moved"]), [["Location", rule["location"]]])
         if action == "malformed":
-            return json_answer(spec["body"].encode("utf-8"))
+            return json_answer(rule["body"].encode("utf-8"))
         if action == "refuse":
-            return failure(spec["message"])
+            return failure(rule["message"])
         if action == "expire":
             return failure(SIGN_IN_REQUIRED)
         if action == "huge":
             return wire.Answer(200, "OK")
-        if spec["body_latin1"] is not None:
-            body = spec["body_latin1"].encode("latin-1")
+        if rule["body_latin1"] is not None:
+            body = rule["body_latin1"].encode("latin-1")
         else:
-            body = spec["body"].encode("utf-8")
-        return wire.Answer(int(spec["status"]), spec["reason"], body, spec["headers"], spec["length"])
+            body = rule["body"].encode("utf-8")
+        return wire.Answer(int(rule["status"]), rule["reason"], body, rule["headers"], rule["length"])
 
     # ----- delivery -----------------------------------------------------------------------------------
 
-    def deliver(self, sock, answer, spec):
-        action = spec["action"] if spec else "normal"
+    def deliver(self, sock, answer, rule):
+        action = rule["action"] if rule else "normal"
         try:
             if action == "hang":
-                self.stop.wait(spec["seconds"])
+                self.stop.wait(rule["seconds"])
             elif action == "delay":
-                self.stop.wait(spec["seconds"])
+                self.stop.wait(rule["seconds"])
                 sock.sendall(answer.encoded())
             elif action == "reset":
                 wire.reset(sock)
                 return
             elif action == "close_mid":
                 data = answer.encoded()
-                sock.sendall(data[: len(answer.head()) + int(spec["bytes"])])
-                if spec["reset"]:
+                sock.sendall(data[: len(answer.head()) + int(rule["bytes"])])
+                if rule["reset"]:
                     wire.reset(sock)
                     return
             elif action == "drip":
-                wire.send_drip(sock, answer.encoded(), spec["interval"], self.stop, behaviour.MAX_WAIT)
+                wire.send_drip(sock, answer.encoded(), rule["interval"], self.stop, behaviour.MAX_WAIT)
             elif action == "chunked":
-                wire.send_chunked(sock, answer, int(spec["chunk"]))
+                wire.send_chunked(sock, answer, int(rule["chunk"]))
             elif action == "huge":
-                wire.send_huge(sock, int(spec["bytes"]), spec["length"], self.stop)
+                wire.send_huge(sock, int(rule["bytes"]), rule["length"], self.stop)
             else:
                 sock.sendall(answer.encoded())
             sock.shutdown(socket.SHUT_WR)
@@ -343,8 +343,8 @@ class Simulator:
     def run_command(self, command):
         op = command.get("op", "state")
         if op == "set":
-            spec = {key: value for key, value in command.items() if key not in ("op", "endpoint")}
-            self.behaviours.set(command.get("endpoint"), spec)
+            rule = {key: value for key, value in command.items() if key not in ("op", "endpoint")}
+            self.behaviours.set(command.get("endpoint"), rule)
         elif op == "clear":
             self.behaviours.clear(command.get("endpoint"))
         elif op == "expire":

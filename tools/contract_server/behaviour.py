@@ -39,19 +39,19 @@ class BehaviourError(ValueError):
     pass
 
 
-def validate(spec):
+def validate(rule):
     """Returns a complete behaviour (defaults filled in) or raises BehaviourError."""
-    if not isinstance(spec, dict):
+    if not isinstance(rule, dict):
         raise BehaviourError("a behaviour must be a JSON object")
-    action = spec.get("action")
+    action = rule.get("action")
     if action not in ACTIONS:
         raise BehaviourError("unknown action %r; known: %s" % (action, ", ".join(sorted(ACTIONS))))
     defaults = ACTIONS[action]
-    unknown = set(spec) - set(defaults) - set(_COMMON)
+    unknown = set(rule) - set(defaults) - set(_COMMON)
     if unknown:
         raise BehaviourError("unknown parameter(s) for %s: %s" % (action, ", ".join(sorted(unknown))))
     result = dict(defaults)
-    result.update(spec)
+    result.update(rule)
     for key in ("skip", "times", "delay"):
         result.setdefault(key, None if key == "times" else 0)
     for key, value in result.items():
@@ -80,10 +80,10 @@ class Behaviours:
         self._path = path
         self._stamp = None
 
-    def set(self, endpoint, spec):
+    def set(self, endpoint, rule):
         if endpoint not in ENDPOINTS:
             raise BehaviourError("unknown endpoint %r; known: %s" % (endpoint, ", ".join(ENDPOINTS)))
-        entry = validate(spec)
+        entry = validate(rule)
         entry["seen"] = 0
         entry["used"] = 0
         with self._lock:
@@ -124,10 +124,10 @@ class Behaviours:
         if not isinstance(document, dict):
             raise BehaviourError("the behaviour file must hold a JSON object")
         table = {}
-        for endpoint, spec in document.items():
+        for endpoint, rule in document.items():
             if endpoint not in ENDPOINTS:
                 raise BehaviourError("unknown endpoint %r in the behaviour file" % endpoint)
-            table[endpoint] = validate(spec)
+            table[endpoint] = validate(rule)
             table[endpoint].update(seen=0, used=0)
         with self._lock:
             self._table = table
