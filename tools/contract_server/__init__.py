@@ -1,0 +1,1 @@
+"""Contract-server simulator: HTTP wire handling, form parsing, misbehaviours and the endpoints."""
