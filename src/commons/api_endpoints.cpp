@@ -43,6 +43,8 @@ std::optional<JsonValue> FetchItemData(const std::string& number) {
     return CallApi(kFetchItemDataPath, form);
 }
 
-std::optional<JsonValue> UpdateItemData(const FormFields& form) { return CallApi(kUpdateItemDataPath, form); }
+std::optional<JsonValue> UpdateItemData(const FormFields& form) {
+    return CallApi(kUpdateItemDataPath, form);
+}
 
 } // namespace telva

@@ -54,8 +54,7 @@ void Append(const std::string& directory, std::string_view message, TimeSource& 
     if (!file || !RemoveEndOfFileMark(*file)) {
         return;
     }
-    const std::string stamp =
-        LogTimeStamp(time.Now(), platform::DateSeparator(), platform::TimeSeparator());
+    const std::string stamp = LogTimeStamp(time.Now(), platform::DateSeparator(), platform::TimeSeparator());
     std::string line = platform::ToLogEncoding(stamp + " " + std::string(message));
     line += "\r\n";
     file->Append(line);
@@ -65,7 +64,8 @@ void Append(const std::string& directory, std::string_view message, TimeSource& 
 
 std::string LogFileName(const platform::LocalDateTime& date) {
     char name[32];
-    std::snprintf(name, sizeof name, "log_%04d%02d%02d.txt", date.year % 10000, date.month % 100, date.day % 100);
+    std::snprintf(name, sizeof name, "log_%04d%02d%02d.txt", date.year % 10000, date.month % 100,
+                  date.day % 100);
     return name;
 }
 
@@ -92,7 +92,9 @@ std::string& LogDirectoryOverride() {
     return directory;
 }
 
-void SetLogDirectory(std::string directory) { LogDirectoryOverride() = std::move(directory); }
+void SetLogDirectory(std::string directory) {
+    LogDirectoryOverride() = std::move(directory);
+}
 
 void WriteLog(std::string_view message) noexcept {
     try {

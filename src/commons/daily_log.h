@@ -17,7 +17,8 @@ void WriteLog(std::string_view message) noexcept;
 void SetLogDirectory(std::string directory);
 
 // The same, in an explicit directory (ending in its separator) and with an explicit clock.
-void WriteLogIn(const std::string& directory, std::string_view message, TimeSource& time = SystemTime()) noexcept;
+void WriteLogIn(const std::string& directory, std::string_view message,
+                TimeSource& time = SystemTime()) noexcept;
 
 // "log_" + yyyymmdd + ".txt".
 std::string LogFileName(const platform::LocalDateTime& date);

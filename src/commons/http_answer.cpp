@@ -12,11 +12,13 @@ namespace {
 constexpr std::size_t kMaxLineBytes = 16 * 1024;
 constexpr std::size_t kMaxHeadBytes = 256 * 1024;
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -29,7 +31,9 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 bool IsTokenCharacter(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -210,8 +214,8 @@ void HttpAnswerReader::ReadStatusLine(std::string_view line) {
     }
     // HTTP/d.d SP ddd [SP reason]
     if (line.size() < 12 || line.substr(0, 5) != "HTTP/" || !IsDigit(line[5]) || line[6] != '.' ||
-        !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) || !IsDigit(line[11]) ||
-        (line.size() > 12 && line[12] != ' ')) {
+        !IsDigit(line[7]) || line[8] != ' ' || !IsDigit(line[9]) || !IsDigit(line[10]) ||
+        !IsDigit(line[11]) || (line.size() > 12 && line[12] != ' ')) {
         throw HttpError("Malformed status line in the answer");
     }
     const int status = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');

@@ -46,8 +46,17 @@ public:
     const HttpAnswer& answer() const { return answer_; }
 
 private:
-    enum class State { kStatusLine, kHeaders, kBodyByLength, kChunkSize, kChunkData, kChunkEnd, kTrailers,
-                       kBodyToClose, kDone };
+    enum class State {
+        kStatusLine,
+        kHeaders,
+        kBodyByLength,
+        kChunkSize,
+        kChunkData,
+        kChunkEnd,
+        kTrailers,
+        kBodyToClose,
+        kDone
+    };
 
     bool Step();
     std::optional<std::string_view> NextLine();

@@ -22,21 +22,26 @@ constexpr std::size_t kReceiveBufferBytes = 64 * 1024;
 
 std::uint32_t MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
     return left <= 0 ? 0 : static_cast<std::uint32_t>(left);
 }
 
 } // namespace
 
-HttpLimits CurrentHttpLimits() { return Limits(); }
-void SetHttpLimits(const HttpLimits& limits) { Limits() = limits; }
+HttpLimits CurrentHttpLimits() {
+    return Limits();
+}
+void SetHttpLimits(const HttpLimits& limits) {
+    Limits() = limits;
+}
 
 HttpClient::HttpClient(std::vector<std::string> custom_lines)
     : custom_lines_(std::move(custom_lines)), limits_(Limits()) {}
 
 HttpClient HttpClient::ForCredentials(std::string_view user_name, std::string_view password) {
-    return HttpClient({HeaderLine("ZURMO_AUTH_USERNAME", user_name), HeaderLine("ZURMO_AUTH_PASSWORD", password),
-                       "ZURMO_API_REQUEST_TYPE: REST"});
+    return HttpClient({HeaderLine("ZURMO_AUTH_USERNAME", user_name),
+                       HeaderLine("ZURMO_AUTH_PASSWORD", password), "ZURMO_API_REQUEST_TYPE: REST"});
 }
 
 HttpClient HttpClient::ForSession(std::string_view session_id, std::string_view token) {

@@ -24,8 +24,9 @@ std::string HeaderLine(std::string_view name, std::string_view value) {
     return std::string(name) + ": " + WithoutControls(value);
 }
 
-std::string ComposeRequestHead(std::string_view target, std::string_view host_header, std::string_view boundary,
-                               std::size_t content_length, const std::vector<std::string>& custom_lines) {
+std::string ComposeRequestHead(std::string_view target, std::string_view host_header,
+                               std::string_view boundary, std::size_t content_length,
+                               const std::vector<std::string>& custom_lines) {
     std::string head;
     const auto add = [&head](std::string_view line) {
         head.append(platform::Utf8ToAsciiUnits(line));

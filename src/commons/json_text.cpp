@@ -65,8 +65,8 @@ std::string DoubleText(std::string_view literal, std::string_view decimal_separa
         return "0"; // negative zero included
     }
     char buffer[64];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
-                                       kSignificantDigits);
+    const auto written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, kSignificantDigits);
     std::string text(buffer, written.ptr);
     const std::size_t point = text.find('.');
     if (point != std::string::npos) {
@@ -87,7 +87,9 @@ const JsonValue* FindMember(const JsonValue& object, std::string_view name) {
     return nullptr;
 }
 
-std::size_t MemberCount(const JsonValue& object) { return object.IsObject() ? object.items().size() : 0; }
+std::size_t MemberCount(const JsonValue& object) {
+    return object.IsObject() ? object.items().size() : 0;
+}
 
 const JsonValue& MemberAt(const JsonValue& object, std::size_t position) {
     if (!object.IsObject()) {

@@ -4,7 +4,9 @@
 
 namespace telva {
 
-std::vector<std::string> GetLocalAddresses() { return platform::LocalIPv4Addresses(); }
+std::vector<std::string> GetLocalAddresses() {
+    return platform::LocalIPv4Addresses();
+}
 
 std::string ChooseLocalAddress(const std::vector<std::string>& addresses) {
     std::string chosen;
@@ -18,6 +20,8 @@ std::string ChooseLocalAddress(const std::vector<std::string>& addresses) {
     return chosen;
 }
 
-std::string GetLocalAddress() { return ChooseLocalAddress(GetLocalAddresses()); }
+std::string GetLocalAddress() {
+    return ChooseLocalAddress(GetLocalAddresses());
+}
 
 } // namespace telva

@@ -86,24 +86,28 @@ std::optional<std::int32_t> ParseConfigInteger(std::string_view text) {
     return ParseDecimal(text, negative);
 }
 
-std::string SettingsFilePath() { return platform::ExecutableDirectory() + "config.ini"; }
+std::string SettingsFilePath() {
+    return platform::ExecutableDirectory() + "config.ini";
+}
 
 std::string ReadConfigStringFrom(const std::string& path, const std::string& section, const std::string& key,
                                  const std::string& default_value) {
     return platform::ReadProfileString(path, section, key, default_value);
 }
 
-std::int32_t ReadConfigIntegerFrom(const std::string& path, const std::string& section, const std::string& key,
-                                   std::int32_t default_value) {
+std::int32_t ReadConfigIntegerFrom(const std::string& path, const std::string& section,
+                                   const std::string& key, std::int32_t default_value) {
     const std::string text = ReadConfigStringFrom(path, section, key, std::to_string(default_value));
     return ParseConfigInteger(text).value_or(0);
 }
 
-std::string ReadConfigString(const std::string& section, const std::string& key, const std::string& default_value) {
+std::string ReadConfigString(const std::string& section, const std::string& key,
+                             const std::string& default_value) {
     return ReadConfigStringFrom(SettingsFilePath(), section, key, default_value);
 }
 
-std::int32_t ReadConfigInteger(const std::string& section, const std::string& key, std::int32_t default_value) {
+std::int32_t ReadConfigInteger(const std::string& section, const std::string& key,
+                               std::int32_t default_value) {
     return ReadConfigIntegerFrom(SettingsFilePath(), section, key, default_value);
 }
 

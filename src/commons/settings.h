@@ -15,14 +15,16 @@ inline constexpr const char* kSettingsSection = "SERVIDOR";
 // The full path of the settings file: the executable's directory followed by "config.ini".
 std::string SettingsFilePath();
 
-std::string ReadConfigString(const std::string& section, const std::string& key, const std::string& default_value);
-std::int32_t ReadConfigInteger(const std::string& section, const std::string& key, std::int32_t default_value);
+std::string ReadConfigString(const std::string& section, const std::string& key,
+                             const std::string& default_value);
+std::int32_t ReadConfigInteger(const std::string& section, const std::string& key,
+                               std::int32_t default_value);
 
 // The same readings from an explicit file.
 std::string ReadConfigStringFrom(const std::string& path, const std::string& section, const std::string& key,
                                  const std::string& default_value);
-std::int32_t ReadConfigIntegerFrom(const std::string& path, const std::string& section, const std::string& key,
-                                   std::int32_t default_value);
+std::int32_t ReadConfigIntegerFrom(const std::string& path, const std::string& section,
+                                   const std::string& key, std::int32_t default_value);
 
 // The integer rules of the settings file: leading spaces, one sign, decimal or "$"/"x"/"X"/"0x"/"0X"
 // hexadecimal (at most 8 significant digits, read as unsigned 32-bit and stored as signed), nothing after

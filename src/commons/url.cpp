@@ -46,8 +46,9 @@ HttpTarget ParseHttpUrl(std::string_view url) {
     // Backslashes up to the query are path separators.
     std::string rest(url.substr(separator + 3));
     const std::size_t query = rest.find('?');
-    std::replace(rest.begin(), query == std::string::npos ? rest.end() : rest.begin() + static_cast<long>(query),
-                 '\\', '/');
+    std::replace(rest.begin(),
+                 query == std::string::npos ? rest.end() : rest.begin() + static_cast<long>(query), '\\',
+                 '/');
 
     std::size_t authority_end = rest.find_first_of("/?");
     if (authority_end == std::string::npos) {
@@ -92,8 +93,7 @@ HttpTarget ParseHttpUrl(std::string_view url) {
         throw HttpError("URL has no host");
     }
     result.port = has_port ? ReadPort(port_text) : 80;
-    result.host_header =
-        scheme == "http" && result.port == 80 ? result.host : result.host + ":" + port_text;
+    result.host_header = scheme == "http" && result.port == 80 ? result.host : result.host + ":" + port_text;
     return result;
 }
 

@@ -8,7 +8,7 @@
 namespace telva {
 
 struct HttpTarget {
-    std::string host;        // as written, IPv6 brackets included
+    std::string host;         // as written, IPv6 brackets included
     std::string connect_host; // the host to connect to: brackets removed
     std::uint16_t port = 80;
     std::string host_header; // the value of the Host line

@@ -42,7 +42,8 @@ public:
 
     // Sends every byte. Each wait for the peer to take more lasts at most `idle_ms`, and no wait goes
     // past `deadline`. Raises SocketError (kSocketTimedOut when a wait expires).
-    void SendAll(std::string_view bytes, std::uint32_t idle_ms, std::chrono::steady_clock::time_point deadline);
+    void SendAll(std::string_view bytes, std::uint32_t idle_ms,
+                 std::chrono::steady_clock::time_point deadline);
 
     // Waits at most `timeout_ms` for bytes and stores up to `size` of them. Returns their count, 0 when the
     // peer has closed the connection. Raises SocketError (kSocketTimedOut when the wait expires).

@@ -61,16 +61,20 @@ int SocketCode(int error) {
     }
 }
 
-[[noreturn]] void ThrowErrno() { throw SocketError(SocketCode(errno)); }
+[[noreturn]] void ThrowErrno() {
+    throw SocketError(SocketCode(errno));
+}
 
-int Descriptor(std::uintptr_t socket) { return static_cast<int>(socket); }
+int Descriptor(std::uintptr_t socket) {
+    return static_cast<int>(socket);
+}
 
 // Waits for `events` on the socket for at most `timeout_ms`; raises on time-out or error.
 void WaitFor(int descriptor, short events, std::uint32_t timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             throw SocketError(kSocketTimedOut);
         }
@@ -166,7 +170,9 @@ TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
     return *this;
 }
 
-TcpConnection::~TcpConnection() { Close(); }
+TcpConnection::~TcpConnection() {
+    Close();
+}
 
 void TcpConnection::Close() noexcept {
     if (socket_ != kNoSocket) {
@@ -178,8 +184,8 @@ void TcpConnection::Close() noexcept {
 void TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
                             std::chrono::steady_clock::time_point deadline) {
     while (!bytes.empty()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             throw SocketError(kSocketTimedOut);
         }
@@ -206,8 +212,8 @@ std::size_t TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             ThrowErrno();
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             throw SocketError(kSocketTimedOut);
         }

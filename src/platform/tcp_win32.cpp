@@ -11,9 +11,13 @@ namespace {
 
 constexpr std::uintptr_t kNoSocket = ~std::uintptr_t{0};
 
-[[noreturn]] void ThrowLastError() { throw SocketError(WSAGetLastError()); }
+[[noreturn]] void ThrowLastError() {
+    throw SocketError(WSAGetLastError());
+}
 
-SOCKET Handle(std::uintptr_t socket) { return static_cast<SOCKET>(socket); }
+SOCKET Handle(std::uintptr_t socket) {
+    return static_cast<SOCKET>(socket);
+}
 
 enum class Wait { kRead, kWrite, kConnect };
 
@@ -139,7 +143,9 @@ TcpConnection& TcpConnection::operator=(TcpConnection&& other) noexcept {
     return *this;
 }
 
-TcpConnection::~TcpConnection() { Close(); }
+TcpConnection::~TcpConnection() {
+    Close();
+}
 
 void TcpConnection::Close() noexcept {
     if (socket_ != kNoSocket) {
@@ -152,12 +158,13 @@ void TcpConnection::Close() noexcept {
 void TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
                             std::chrono::steady_clock::time_point deadline) {
     while (!bytes.empty()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             throw SocketError(kSocketTimedOut);
         }
-        WaitFor(Handle(socket_), Wait::kWrite, static_cast<std::uint32_t>(std::min<long long>(idle_ms, left.count())));
+        WaitFor(Handle(socket_), Wait::kWrite,
+                static_cast<std::uint32_t>(std::min<long long>(idle_ms, left.count())));
         const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
         const int sent = send(Handle(socket_), bytes.data(), piece, 0);
         if (sent == SOCKET_ERROR) {
@@ -181,8 +188,8 @@ std::size_t TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t
         if (WSAGetLastError() != WSAEWOULDBLOCK) {
             ThrowLastError();
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             throw SocketError(kSocketTimedOut);
         }
