@@ -56,10 +56,11 @@ HttpTarget ParseHttpUrl(std::string_view url) {
     }
     const std::string authority = rest.substr(0, authority_end);
     HttpTarget result;
-    result.target = rest.substr(authority_end);
-    if (result.target.empty() || result.target.front() != '/') {
-        result.target.insert(0, "/");
+    const bool has_path = authority_end < rest.size() && rest[authority_end] == '/';
+    if (!has_path) {
+        result.target.push_back('/');
     }
+    result.target.append(std::string_view(rest).substr(authority_end));
 
     std::string port_text;
     if (!authority.empty() && authority.front() == '[') {
