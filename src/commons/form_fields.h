@@ -1,0 +1,47 @@
+#pragma once
+// A multipart/form-data form: an ordered list of text fields and the boundary fixed when the form was
+// made. Every encoding of the same form yields the same bytes, so a form can be sent again after a
+// re-login.
+
+#include "commons/time_source.h"
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace telva {
+
+struct FormField {
+    std::string name;  // ASCII, of the form data[...]
+    std::string value; // any UTF-8 text, possibly empty
+};
+
+class FormFields {
+public:
+    // An empty form whose boundary comes from the local date and time of this moment.
+    explicit FormFields(TimeSource& time = SystemTime());
+
+    // Appends one field; fields are never reordered or removed.
+    void AddField(std::string name, std::string value);
+
+    // Eight hyphens and 15 digits: month, day, two-digit year, hour, minute, second, millisecond.
+    const std::string& boundary() const { return boundary_; }
+    const std::vector<FormField>& fields() const { return fields_; }
+    std::size_t size() const { return fields_.size(); }
+    bool empty() const { return fields_.empty(); }
+
+    // The body bytes: for each field a part header and its quoted-printable data, then the closing
+    // delimiter; nothing at all for an empty form.
+    std::string Body() const;
+    // The number of bytes Body() yields, computed by running the same encoding.
+    std::size_t BodyLength() const;
+
+private:
+    std::string boundary_;
+    std::vector<FormField> fields_;
+};
+
+// The boundary for a form created at `time`.
+std::string MakeBoundary(const platform::LocalDateTime& time);
+
+} // namespace telva

@@ -1,0 +1,100 @@
+#include "commons/http_client.h"
+
+#include "commons/answer_text.h"
+#include "commons/http_error.h"
+#include "commons/http_request.h"
+#include "commons/process_records.h"
+#include "commons/url.h"
+#include "platform/tcp.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace telva {
+namespace {
+
+HttpLimits& Limits() {
+    static HttpLimits limits;
+    return limits;
+}
+
+constexpr std::size_t kReceiveBufferBytes = 64 * 1024;
+
+std::uint32_t MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    return left <= 0 ? 0 : static_cast<std::uint32_t>(left);
+}
+
+} // namespace
+
+HttpLimits CurrentHttpLimits() {
+    return Limits();
+}
+void SetHttpLimits(const HttpLimits& limits) {
+    Limits() = limits;
+}
+
+HttpClient::HttpClient(std::vector<std::string> custom_lines)
+    : custom_lines_(std::move(custom_lines)), limits_(Limits()) {}
+
+HttpClient HttpClient::ForCredentials(std::string_view user_name, std::string_view password) {
+    return HttpClient({HeaderLine("ZURMO_AUTH_USERNAME", user_name),
+                       HeaderLine("ZURMO_AUTH_PASSWORD", password), "ZURMO_API_REQUEST_TYPE: REST"});
+}
+
+HttpClient HttpClient::ForSession(std::string_view session_id, std::string_view token) {
+    return HttpClient({HeaderLine("ZURMO_SESSION_ID", session_id), HeaderLine("ZURMO_TOKEN", token),
+                       "ZURMO_API_REQUEST_TYPE: REST"});
+}
+
+HttpClient PrepareHttpClient() {
+    if (ApiSession.SessionId.empty()) {
+        return HttpClient::ForCredentials(AuditSettings.UserName, AuditSettings.Password);
+    }
+    return HttpClient::ForSession(ApiSession.SessionId, ApiSession.Token);
+}
+
+std::string HttpClient::RequestHead(std::string_view url, const FormFields& form) const {
+    const HttpTarget target = ParseHttpUrl(url);
+    return ComposeRequestHead(target.target, target.host_header, form.boundary(), form.BodyLength(),
+                              custom_lines_);
+}
+
+std::string HttpClient::PostForm(std::string_view url, const FormFields& form) const {
+    const HttpTarget target = ParseHttpUrl(url);
+    const std::string body = form.Body();
+    const std::string head =
+        ComposeRequestHead(target.target, target.host_header, form.boundary(), body.size(), custom_lines_);
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.total_ms);
+    auto connection = platform::TcpConnection::Connect(target.connect_host, target.port,
+                                                       std::min(limits_.connect_ms, limits_.total_ms));
+    connection.SendAll(head, limits_.idle_ms, deadline);
+    connection.SendAll(body, limits_.idle_ms, deadline);
+
+    HttpAnswerReader reader(limits_.max_body_bytes);
+    std::string buffer(kReceiveBufferBytes, '\0');
+    while (!reader.Complete()) {
+        const std::uint32_t wait = std::min(limits_.idle_ms, MillisecondsUntil(deadline));
+        if (wait == 0) {
+            throw platform::SocketError(platform::kSocketTimedOut);
+        }
+        const std::size_t received = connection.Receive(buffer.data(), buffer.size(), wait);
+        if (received == 0) {
+            reader.FeedEnd();
+        } else {
+            reader.Feed(std::string_view(buffer.data(), received));
+        }
+    }
+
+    const HttpAnswer& answer = reader.answer();
+    if (answer.status < 200 || answer.status > 299) {
+        throw HttpError("HTTP/1.0 " + std::to_string(answer.status) + " " + answer.reason);
+    }
+    const std::string* content_type = answer.FindHeader("Content-Type");
+    return DecodeAnswerText(answer.body, content_type != nullptr ? *content_type : std::string_view());
+}
+
+} // namespace telva

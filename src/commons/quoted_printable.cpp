@@ -1,0 +1,54 @@
+#include "commons/quoted_printable.h"
+
+namespace telva {
+namespace {
+
+constexpr std::size_t kSoftBreakColumn = 70;
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Encodes one line (without its line break) and ends it with CR LF.
+void AppendLine(std::string_view line, std::string& out) {
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(line[i]);
+        const bool last = i + 1 == line.size();
+        bool literal = false;
+        if (byte >= 0x21 && byte <= 0x7E && byte != '=') {
+            literal = !(byte == '.' && column == 0);
+        } else if (byte == ' ' || byte == '\t') {
+            literal = !last;
+        }
+        if (literal) {
+            out.push_back(static_cast<char>(byte));
+            ++column;
+        } else {
+            const char piece[3] = {'=', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
+            out.append(piece, 3);
+            column += 3;
+        }
+        if (column >= kSoftBreakColumn) {
+            out.append("=\r\n");
+            column = 0;
+        }
+    }
+    out.append("\r\n");
+}
+
+} // namespace
+
+void AppendQuotedPrintable(std::string_view bytes, std::string& out) {
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        std::size_t end = start;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') {
+            ++end;
+        }
+        AppendLine(bytes.substr(start, end - start), out);
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') {
+            ++end;
+        }
+        start = end + 1;
+    }
+}
+
+} // namespace telva

@@ -1,0 +1,176 @@
+// The HTTP client against a real HTTP server process on loopback.
+
+#include "commons/http_client.h"
+#include "commons/http_error.h"
+#include "platform/tcp.h"
+
+#include "scripted_server.h"
+
+#include <gtest/gtest.h>
+
+namespace telva {
+namespace {
+
+using testing::CurrentTestName;
+using testing::ScriptedServer;
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetHttpLimits(HttpLimits{5000, 5000, 20000, kMaxAnswerBodyBytes}); }
+    void TearDown() override { SetHttpLimits(HttpLimits{}); }
+
+    std::string Url() const { return server_.BaseUrl(CurrentTestName()) + "zurmo/api/login"; }
+    void Script(const std::string& answers) const { server_.Script(CurrentTestName(), answers); }
+    std::string Post(const FormFields& form = FormFields()) const {
+        return HttpClient::ForCredentials("user", "pw").PostForm(Url(), form);
+    }
+
+    ScriptedServer server_;
+};
+
+// The values a form must carry through the wire unchanged (after the Latin-1 and line-break rules).
+const std::vector<std::pair<std::string, std::string>> kValues = {
+    {"data[number]", "123"},
+    {"data[empty]", ""},
+    {"data[dot]", ".5"},
+    {"data[decimal]", "3.5"},
+    {"data[blank]", "12 "},
+    {"data[seventy]", std::string(70, 'x')},
+    {"data[seventy-five]", std::string(75, 'y')},
+    {"data[long]", std::string(300, '=')},
+    {"data[latin]", "S\xC3\xA3o Jos\xC3\xA9"},
+    {"data[lines]", "first\r\nsecond\r\n.third \r\nlast"},
+    {"data[oid]", "1.3.6.1.2.1.43.10.2.1.4.1.1"},
+};
+
+TEST_F(HttpClientTest, RequestBytesAreExactlyTheComposedHeadAndBody) {
+    Script(R"([{"body": "{}"}])");
+    FormFields form;
+    for (const auto& [name, value] : kValues) {
+        form.AddField(name, value);
+    }
+    const HttpClient client = HttpClient::ForSession("SID", "TOK");
+    EXPECT_EQ(client.PostForm(Url(), form), "{}");
+    const std::string raw = server_.RawRequest(CurrentTestName(), 1);
+    EXPECT_EQ(raw, client.RequestHead(Url(), form) + form.Body());
+    EXPECT_NE(raw.find("\r\nHost: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n"), std::string::npos);
+}
+
+TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
+    Script(R"([{"body": "{}"}])");
+    FormFields form;
+    for (const auto& [name, value] : kValues) {
+        form.AddField(name, value);
+    }
+    form.AddField("data[euro]", "5\xE2\x82\xAC");
+    Post(form);
+    const JsonValue record = server_.Record(CurrentTestName(), 1);
+    EXPECT_TRUE(FindMember(record, "defects")->items().empty());
+    const auto& fields = FindMember(record, "fields")->items();
+    ASSERT_EQ(fields.size(), kValues.size() + 1);
+    for (std::size_t i = 0; i < kValues.size(); ++i) {
+        EXPECT_EQ(fields[i].items()[0].text(), kValues[i].first);
+        EXPECT_EQ(fields[i].items()[1].text(), kValues[i].second) << kValues[i].first;
+    }
+    EXPECT_EQ(fields.back().items()[1].text(), "5?");
+}
+
+TEST_F(HttpClientTest, EmptyFormSendsNoBody) {
+    Script(R"([{"body": "{}"}])");
+    FormFields form;
+    Post(form);
+    const std::string raw = server_.RawRequest(CurrentTestName(), 1);
+    EXPECT_EQ(raw.size() - raw.find("\r\n\r\n"), 4u);
+    EXPECT_NE(raw.find("\r\nContent-Length: 0\r\n"), std::string::npos);
+    EXPECT_NE(raw.find("\r\nContent-Type: multipart/form-data; boundary=" + form.boundary() + "\r\n"),
+              std::string::npos);
+}
+
+TEST_F(HttpClientTest, AnswerFramings) {
+    Script(R"([{"body": "{\"framing\":\"length\"}"},
+               {"body": "{\"framing\":\"chunked, in pieces of seven bytes\"}", "framing": "chunked"},
+               {"body": "{\"framing\":\"close\"}", "framing": "close"},
+               {"body": "{\"after\":\"100 Continue\"}", "interim": [100, 100]},
+               {"status": 204, "reason": "No Content", "headers": [], "framing": "close"}])");
+    EXPECT_EQ(Post(), "{\"framing\":\"length\"}");
+    EXPECT_EQ(Post(), "{\"framing\":\"chunked, in pieces of seven bytes\"}");
+    EXPECT_EQ(Post(), "{\"framing\":\"close\"}");
+    EXPECT_EQ(Post(), "{\"after\":\"100 Continue\"}");
+    EXPECT_EQ(Post(), "");
+}
+
+TEST_F(HttpClientTest, KnownLengthNeverWaitsForTheClose) {
+    // The server holds the connection open long after its answer; the limits would fail a client that
+    // waited for the close.
+    SetHttpLimits(HttpLimits{2000, 1000, 2000, kMaxAnswerBodyBytes});
+    Script(R"([{"body": "{\"a\":1}", "keep_open": 10},
+               {"body": "{\"b\":2}", "framing": "chunked", "keep_open": 10}])");
+    EXPECT_EQ(Post(), "{\"a\":1}");
+    EXPECT_EQ(Post(), "{\"b\":2}");
+}
+
+TEST_F(HttpClientTest, FinalStatusOutsideTwoHundredsFails) {
+    Script(R"([{"status": 302, "reason": "Found", "headers": [["Location", "/elsewhere/"]]},
+               {"status": 500, "reason": "Internal Server Error",
+                "body": "{\"status\":\"SUCCESS\",\"data\":1,\"errors\":null}"},
+               {"status": 404, "reason": "Not Found", "body": "missing", "framing": "close"}])");
+    EXPECT_THROW(Post(), HttpError);
+    EXPECT_THROW(Post(), HttpError);
+    EXPECT_THROW(Post(), HttpError);
+    EXPECT_EQ(server_.RequestCount(CurrentTestName()), 3); // the Location was not visited
+}
+
+TEST_F(HttpClientTest, AnswerTextFollowsTheDeclaredCharset) {
+    Script(R"([{"body": "{\"c\":\"S\u00e3o\"}", "encoding": "latin-1",
+                "headers": [["Content-Type", "application/json; charset=ISO-8859-1"]]},
+               {"body": "{\"c\":\"S\u00e3o\"}", "headers": [["Content-Type", "application/json; charset=utf-8"]]},
+               {"body": "{\"c\":\"S\u00e3o\"}", "headers": [["Content-Type", "application/json"]]}])");
+    EXPECT_EQ(Post(), "{\"c\":\"S\xC3\xA3o\"}");
+    EXPECT_EQ(Post(), "{\"c\":\"S\xC3\xA3o\"}");
+    EXPECT_EQ(Post(), "{\"c\":\"S\xC3\x83\xC2\xA3o\"}"); // no charset: one character per byte
+}
+
+TEST_F(HttpClientTest, ServerThatNeverAnswersFailsWithinTheLimits) {
+    SetHttpLimits(HttpLimits{2000, 300, 1000, kMaxAnswerBodyBytes});
+    Script(R"([{"action": "hang"}])");
+    try {
+        Post();
+        ADD_FAILURE() << "a server that never answers was accepted";
+    } catch (const platform::SocketError& error) {
+        EXPECT_EQ(error.code(), platform::kSocketTimedOut);
+    }
+}
+
+TEST_F(HttpClientTest, ResetMidBodyFails) {
+    Script(R"([{"action": "reset", "body": "{\"status\":\"SUCCESS\",\"data\":\"a long enough body\"}"}])");
+    EXPECT_ANY_THROW(Post());
+}
+
+TEST_F(HttpClientTest, OversizedAnswerFails) {
+    SetHttpLimits(HttpLimits{5000, 5000, 20000, 1000});
+    Script(R"([{"body": ")" + std::string(1001, 'a') + R"("},
+               {"body": ")" +
+           std::string(5000, 'b') + R"(", "framing": "close"},
+               {"body": ")" +
+           std::string(1000, 'c') + R"("}])");
+    EXPECT_THROW(Post(), HttpError);
+    EXPECT_THROW(Post(), HttpError);
+    EXPECT_EQ(Post().size(), 1000u);
+}
+
+TEST(HttpClientFailures, ConnectionErrorsAndRefusedUrls) {
+    const HttpClient client = HttpClient::ForCredentials("u", "p");
+    try {
+        client.PostForm("http://127.0.0.1:1/app/index.php/x", FormFields());
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const platform::SocketError& error) {
+        EXPECT_EQ(error.code(), 10061);
+        EXPECT_STREQ(error.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_THROW(client.PostForm("http://printer..invalid/app/", FormFields()), platform::SocketError);
+    EXPECT_THROW(client.PostForm("https://127.0.0.1:1/app/", FormFields()), HttpError);
+    EXPECT_THROW(client.PostForm("http:///app/index.php/", FormFields()), HttpError);
+}
+
+} // namespace
+} // namespace telva

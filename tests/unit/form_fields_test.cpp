@@ -1,0 +1,84 @@
+#include "commons/form_fields.h"
+
+#include "fixed_time.h"
+
+#include <gtest/gtest.h>
+
+namespace telva {
+namespace {
+
+using testing::FixedTime;
+using testing::WorkedExampleMoment;
+
+const std::string kPartHead =
+    "Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
+
+std::string Part(const std::string& boundary, const std::string& name, const std::string& data) {
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n" + kPartHead +
+           data;
+}
+
+TEST(FormBoundary, EightHyphensAndFifteenClockDigits) {
+    FixedTime time(WorkedExampleMoment());
+    EXPECT_EQ(FormFields(time).boundary(), "--------030524140709045");
+    EXPECT_EQ(MakeBoundary({1999, 12, 31, 23, 59, 58, 7}), "--------123199235958007");
+    EXPECT_EQ(MakeBoundary({2100, 1, 2, 3, 4, 5, 999}), "--------010200030405999");
+}
+
+TEST(FormBody, WorkedExampleIs187Bytes) {
+    FixedTime time(WorkedExampleMoment());
+    FormFields form(time);
+    form.AddField("data[number]", "123");
+    const std::string expected = "----------030524140709045\r\n"
+                                 "Content-Disposition: form-data; name=\"data[number]\"\r\n"
+                                 "Content-Type: text/plain\r\n"
+                                 "Content-Transfer-Encoding: quoted-printable\r\n"
+                                 "\r\n"
+                                 "123\r\n"
+                                 "----------030524140709045--\r\n";
+    EXPECT_EQ(form.Body(), expected);
+    EXPECT_EQ(form.BodyLength(), 187u);
+}
+
+TEST(FormBody, EmptyFormHasNoBytesAtAll) {
+    FormFields form;
+    EXPECT_EQ(form.Body(), "");
+    EXPECT_EQ(form.BodyLength(), 0u);
+}
+
+TEST(FormBody, EmptyValueIsOneEmptyLine) {
+    FixedTime time(WorkedExampleMoment());
+    FormFields form(time);
+    form.AddField("data[number]", "");
+    const std::string b = form.boundary();
+    EXPECT_EQ(form.Body(), Part(b, "data[number]", "\r\n") + "--" + b + "--\r\n");
+    EXPECT_EQ(form.BodyLength(), form.Body().size());
+}
+
+TEST(FormBody, FieldsInOrderWithValuesQuotedPrintableInLatin1) {
+    FixedTime time(WorkedExampleMoment());
+    FormFields form(time);
+    form.AddField("data[items][0][lco]", ".5");
+    form.AddField("data[items][0][id]", "S\xC3\xA3o");      // "São": ã is U+00E3
+    form.AddField("data[items][0][x]", "5 \xE2\x82\xAC");   // "5 €": the euro sign is above U+00FF
+    form.AddField("data[items][0][y]", "\xF0\x9F\x98\x80"); // outside the BMP: two "?"
+    const std::string b = form.boundary();
+    EXPECT_EQ(form.Body(), Part(b, "data[items][0][lco]", "=2E5\r\n") +
+                               Part(b, "data[items][0][id]", "S=E3o\r\n") +
+                               Part(b, "data[items][0][x]", "5 ?\r\n") +
+                               Part(b, "data[items][0][y]", "??\r\n") + "--" + b + "--\r\n");
+    EXPECT_EQ(form.BodyLength(), form.Body().size());
+}
+
+TEST(FormBody, SendingTwiceGivesTheSameBytes) {
+    FormFields form;
+    form.AddField("data[number]", "77");
+    form.AddField("data[count]", "1");
+    const std::string first = form.Body();
+    EXPECT_EQ(form.Body(), first);
+    EXPECT_EQ(form.BodyLength(), first.size());
+    EXPECT_EQ(form.size(), 2u);
+}
+
+} // namespace
+} // namespace telva
