@@ -14,7 +14,10 @@ void AppendLine(std::string_view line, std::string& out) {
         const bool last = i + 1 == line.size();
         bool literal = false;
         if (byte >= 0x21 && byte <= 0x7E && byte != '=') {
-            literal = !(byte == '.' && column == 0);
+            // A "." opening an output line is escaped; so is a "-" that would open one with "--", since
+            // such a line could read as the form's boundary delimiter and cut the value short.
+            const bool opens_dashes = byte == '-' && i + 1 < line.size() && line[i + 1] == '-';
+            literal = column != 0 || (byte != '.' && !opens_dashes);
         } else if (byte == ' ' || byte == '\t') {
             literal = !last;
         }

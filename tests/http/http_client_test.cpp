@@ -62,16 +62,19 @@ TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
     for (const auto& [name, value] : kValues) {
         form.AddField(name, value);
     }
+    // A value that repeats the form's own delimiter must come back whole, not end the part.
+    form.AddField("data[delimiter]", "--" + form.boundary() + "--\r\n--" + form.boundary());
     form.AddField("data[euro]", "5\xE2\x82\xAC");
     Post(form);
     const JsonValue record = server_.Record(CurrentTestName(), 1);
     EXPECT_TRUE(FindMember(record, "defects")->items().empty());
     const auto& fields = FindMember(record, "fields")->items();
-    ASSERT_EQ(fields.size(), kValues.size() + 1);
+    ASSERT_EQ(fields.size(), kValues.size() + 2);
     for (std::size_t i = 0; i < kValues.size(); ++i) {
         EXPECT_EQ(fields[i].items()[0].text(), kValues[i].first);
         EXPECT_EQ(fields[i].items()[1].text(), kValues[i].second) << kValues[i].first;
     }
+    EXPECT_EQ(fields[kValues.size()].items()[1].text(), "--" + form.boundary() + "--\r\n--" + form.boundary());
     EXPECT_EQ(fields.back().items()[1].text(), "5?");
 }
 

@@ -33,6 +33,16 @@ TEST(QuotedPrintable, LeadingDotOfAnOutputLineIsEscaped) {
     EXPECT_EQ(Qp(std::string(70, 'x') + ".z"), std::string(70, 'x') + "=\r\n=2Ez\r\n");
 }
 
+// A line opening with "--" could be taken for the boundary delimiter by the server's parser, which would
+// cut the value short; its first "-" is escaped. A single leading "-" (a negative reading) stays as it is.
+TEST(QuotedPrintable, DoubleDashOpeningAnOutputLineIsEscaped) {
+    EXPECT_EQ(Qp("----------030524140709045--"), "=2D---------030524140709045--\r\n");
+    EXPECT_EQ(Qp("-2"), "-2\r\n");
+    EXPECT_EQ(Qp("a--b"), "a--b\r\n");
+    EXPECT_EQ(Qp("x\r\n--y"), "x\r\n=2D-y\r\n");
+    EXPECT_EQ(Qp(std::string(70, 'x') + "--"), std::string(70, 'x') + "=\r\n=2D-\r\n");
+}
+
 TEST(QuotedPrintable, TrailingBlankOfEachLineIsEscaped) {
     EXPECT_EQ(Qp("12 "), "12=20\r\n");
     EXPECT_EQ(Qp("12\t"), "12=09\r\n");
