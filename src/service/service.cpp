@@ -97,7 +97,7 @@ void TService::LogMessage(const std::string& message) {
     try {
         const std::lock_guard lock(log_mutex_);
         if (!event_logger_) {
-            event_logger_ = binding_.OpenEventLog(Name);
+            event_logger_ = binding_.OpenEventSource(Name);
         }
         if (event_logger_) {
             event_logger_->LogMessage(message);

@@ -26,7 +26,7 @@ public:
     // Sends one status record through the status handle; 0 on success, else the system error code.
     virtual std::uint32_t SendStatus(const ServiceStatusRecord& record) = 0;
     // Opens the event source `source` (released with the returned object).
-    virtual std::unique_ptr<EventLogger> OpenEventLog(const std::string& source) = 0;
+    virtual std::unique_ptr<EventLogger> OpenEventSource(const std::string& source) = 0;
     // The system's message text for an error code, trimmed (see TrimSystemErrorText).
     virtual std::string SystemErrorText(std::uint32_t code) = 0;
     // A fresh queue for a new service thread.

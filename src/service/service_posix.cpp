@@ -99,7 +99,7 @@ public:
     std::uint32_t SendStatus(const ServiceStatusRecord& record) override {
         return Notify(NotifyText(record));
     }
-    std::unique_ptr<EventLogger> OpenEventLog(const std::string& source) override {
+    std::unique_ptr<EventLogger> OpenEventSource(const std::string& source) override {
         return std::make_unique<SyslogEventLogger>(source);
     }
     std::string SystemErrorText(std::uint32_t code) override { return telva::SystemErrorText(code); }

@@ -134,7 +134,7 @@ public:
         status.dwWaitHint = record.WaitHint;
         return SetServiceStatus(status_handle.load(), &status) ? 0 : GetLastError();
     }
-    std::unique_ptr<EventLogger> OpenEventLog(const std::string& source) override {
+    std::unique_ptr<EventLogger> OpenEventSource(const std::string& source) override {
         return std::make_unique<Win32EventLogger>(source);
     }
     std::string SystemErrorText(std::uint32_t code) override { return telva::SystemErrorText(code); }

@@ -21,7 +21,7 @@ public:
         changed_.notify_all();
         return status_error_;
     }
-    std::unique_ptr<EventLogger> OpenEventLog(const std::string& source) override {
+    std::unique_ptr<EventLogger> OpenEventSource(const std::string& source) override {
         return std::make_unique<Logger>(*this, source);
     }
     std::string SystemErrorText(std::uint32_t code) override { return "system text " + std::to_string(code); }
