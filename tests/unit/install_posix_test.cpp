@@ -121,6 +121,11 @@ TEST(SystemdUnitText, HoldsTheRegistrationValues) {
               "WantedBy=multi-user.target\n");
 }
 
+TEST(SystemdUnitText, PackagedUnitIsTheOneInstallWrites) {
+    EXPECT_EQ(platform::ReadWholeFile(TELVA_SOURCE_DIR "/packaging/TELVA4Audit.service"),
+              SystemdUnitText("/opt/telva4-audit/telva4_audit", "TELVA Audit Life Count Manager"));
+}
+
 } // namespace
 } // namespace telva
 
