@@ -9,9 +9,26 @@ namespace telva {
 
 namespace {
 constexpr std::uint32_t kStopWaitMs = 5000;
+
+void ServiceControlHandler(std::uint32_t code) {
+    if (TService* service = ServiceInstance()) {
+        service->QueueControlRequest(code);
+    }
 }
 
-TTELVA4Audit::TTELVA4Audit(TimeSource& time) : SettingsPath(SettingsFilePath()), time_(time) {}
+} // namespace
+
+TTELVA4Audit::TTELVA4Audit(TimeSource& time, ScheduleClock& schedule, ServiceBinding& binding)
+    : TService(kServiceName, kServiceDisplayName, binding), SettingsPath(SettingsFilePath()), time_(time),
+      schedule_(schedule) {
+    OnStart = [this](TService&, bool& Started) { ServiceStart(Started); };
+    OnStop = [this](TService&, bool& Stopped) { ServiceStop(Stopped); };
+    OnExecute = [this](TService& Sender) { ServiceExecute(Sender); };
+}
+
+ServiceControllerFunction TTELVA4Audit::GetServiceController() {
+    return &ServiceControlHandler;
+}
 
 std::string DeriveBaseUrl(std::string_view server_address) {
     std::string url = platform::ToLowerText(server_address) + "/app/index.php/";
@@ -39,6 +56,10 @@ void TTELVA4Audit::ServiceStop(bool& Stopped) {
     time_.Sleep(kStopWaitMs);
     WriteLog("Service stopped, IP " + AuditSettings.LocalIP);
     Stopped = true;
+}
+
+void TTELVA4Audit::ServiceExecute(TService& Sender) {
+    RunScheduleLoop(Sender, schedule_, [this] { RunAudit(); });
 }
 
 void TTELVA4Audit::RunAudit() {

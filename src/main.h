@@ -3,29 +3,43 @@
 
 #include "commons/process_records.h"
 #include "commons/time_source.h"
+#include "service/scheduler.h"
+#include "service/service.h"
 
 #include <string>
 #include <string_view>
 
 namespace telva {
 
-class TTELVA4Audit {
+inline constexpr const char* kServiceName = "TELVA4Audit";
+inline constexpr const char* kServiceDisplayName = "TELVA Audit Life Count Manager";
+
+class TTELVA4Audit : public TService {
 public:
-    explicit TTELVA4Audit(TimeSource& time = SystemTime());
+    // `time` serves the stop handler's wait; `schedule` the scheduler's clock, sleep and random delay;
+    // `binding` the connection to the operating system's service facilities.
+    explicit TTELVA4Audit(TimeSource& time = SystemTime(), ScheduleClock& schedule = SystemScheduleClock(),
+                          ServiceBinding& binding = PlatformServiceBinding());
 
     // Chooses LocalIP, loads AuditSettings from the settings file, derives BaseUrl and writes the start
     // line. Leaves Started true.
     void ServiceStart(bool& Started);
     // Waits 5000 ms and writes the stop line. Leaves Stopped true.
     void ServiceStop(bool& Stopped);
+    // The scheduler loop: runs until Terminated is set or an audit run fails.
+    void ServiceExecute(TService& Sender);
     // One complete audit run.
     void RunAudit();
 
     // The settings file the start handler reads; the one beside the executable unless a test sets another.
     std::string SettingsPath;
 
+    // Returns ServiceControlHandler, which queues each control code for the one service object.
+    ServiceControllerFunction GetServiceController() override;
+
 private:
     TimeSource& time_;
+    ScheduleClock& schedule_;
 };
 
 // ServerAddress lower-cased and followed by "/app/index.php/"; "http://" goes in front when the text

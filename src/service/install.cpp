@@ -1,0 +1,43 @@
+#include "service/install.h"
+
+#include "service/system_error.h"
+
+namespace telva {
+namespace {
+
+std::string FailedText(std::string_view verb, std::string_view display_name, std::string_view error_text) {
+    std::string text = "Service \"";
+    text += display_name;
+    text += "\" failed to ";
+    text += verb;
+    text += " with error: \"";
+    text += error_text;
+    text += "\"";
+    return text;
+}
+
+} // namespace
+
+std::string InstallFailedText(std::string_view display_name, std::string_view error_text) {
+    return FailedText("install", display_name, error_text);
+}
+
+std::string UninstallFailedText(std::string_view display_name, std::string_view error_text) {
+    return FailedText("uninstall", display_name, error_text);
+}
+
+int RunInstallCommand(const TService& service, bool install, bool silent) {
+    try {
+        if (install) {
+            InstallService(service, silent);
+        } else {
+            UninstallService(service, silent);
+        }
+        return 0;
+    } catch (...) {
+        ShowMessage(CurrentErrorMessage(), mkError, "Application Error");
+        return 1;
+    }
+}
+
+} // namespace telva

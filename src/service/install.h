@@ -1,0 +1,34 @@
+#pragma once
+// Self-installation: registers the service with the platform's service manager, or removes the
+// registration, and shows the result.
+
+#include <string>
+#include <string_view>
+
+namespace telva {
+
+class TService;
+
+inline constexpr const char* kInstalledText = "Service installed successfully";
+inline constexpr const char* kUninstalledText = "Service uninstalled successfully";
+
+// Service "<display name>" failed to install with error: "<error text>" (and likewise for uninstall).
+std::string InstallFailedText(std::string_view display_name, std::string_view error_text);
+std::string UninstallFailedText(std::string_view display_name, std::string_view error_text);
+
+enum TMessageKind { mkInformation, mkError };
+
+// A modal message box with one OK button on Windows; stdout (information) or stderr (error) on POSIX.
+void ShowMessage(const std::string& text, TMessageKind kind, const std::string& caption);
+
+// Register or remove `service`. A failure of the registration itself is shown in an error message (also
+// when silent); success is shown unless silent. When the service manager cannot be opened the error is
+// raised (SystemCallError) to the caller.
+void InstallService(const TService& service, bool silent);
+void UninstallService(const TService& service, bool silent);
+
+// The program's install and uninstall commands: the calls above, with an error that escapes them shown
+// in an "Application Error" message. The exit status: 0, or 1 after such an error.
+int RunInstallCommand(const TService& service, bool install, bool silent);
+
+} // namespace telva

@@ -1,0 +1,199 @@
+// POSIX installation: a systemd unit instead of the service manager's registration; the message texts go
+// to stdout (success) or stderr (failure).
+
+#include "service/install_posix.h"
+
+#include "platform/exe_path.h"
+#include "service/install.h"
+#include "service/service.h"
+#include "service/system_error.h"
+#include "service/systemd_unit.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace telva {
+namespace {
+
+constexpr auto kSystemctlTimeout = std::chrono::seconds(60);
+
+// Runs systemctl with the arguments and its output on ours; its exit status, or -1 when it could not
+// run or did not end in time (then it is killed).
+int RunSystemctl(const std::string& program, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        const int null_input = open("/dev/null", O_RDONLY);
+        if (null_input >= 0) {
+            dup2(null_input, STDIN_FILENO);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kSystemctlTimeout;
+    for (;;) {
+        int status = 0;
+        const pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) {
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        if (done < 0 && errno != EINTR) {
+            return -1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string SystemctlFailure(const std::string& command, int status) {
+    return "systemctl " + command + " ended with status " + std::to_string(status);
+}
+
+// The unit directory must be writable: the counterpart of opening the service manager with full access.
+void OpenUnitDirectory(const std::string& directory) {
+    if (access(directory.c_str(), W_OK | X_OK) != 0) {
+        throw SystemCallError(static_cast<std::uint32_t>(errno));
+    }
+}
+
+std::string FailedCallText(int error) {
+    const auto code = static_cast<std::uint32_t>(error);
+    return SystemCallErrorText(code, SystemErrorText(code));
+}
+
+// Creates the unit file; empty on success, else the error text.
+std::string WriteUnitFile(const std::string& path, const std::string& text) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return FailedCallText(errno);
+    }
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const ssize_t written = write(fd, rest.data(), rest.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            const int error = errno;
+            close(fd);
+            unlink(path.c_str());
+            return FailedCallText(error);
+        }
+        rest.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) {
+        const int error = errno;
+        unlink(path.c_str());
+        return FailedCallText(error);
+    }
+    return {};
+}
+
+std::string FindSystemctl() {
+    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
+        if (access(candidate, X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+void ShowMessage(const std::string& text, TMessageKind kind, const std::string& caption) {
+    std::FILE* stream = kind == mkError ? stderr : stdout;
+    if (caption == "Application Error") {
+        std::fprintf(stream, "%s: %s\n", caption.c_str(), text.c_str());
+    } else {
+        std::fprintf(stream, "%s\n", text.c_str());
+    }
+    std::fflush(stream);
+}
+
+UnitInstallTarget SystemUnitTarget() {
+    UnitInstallTarget target;
+    target.UnitDirectory = "/etc/systemd/system/";
+    target.ExecutablePath = platform::ExecutablePath();
+    target.Systemctl = FindSystemctl();
+    struct stat info {};
+    target.SystemdRunning = stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
+    return target;
+}
+
+void InstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent) {
+    OpenUnitDirectory(target.UnitDirectory);
+    const std::string unit = SystemdUnitFileName(service.Name);
+    std::string failure = WriteUnitFile(target.UnitDirectory + unit,
+                                        SystemdUnitText(target.ExecutablePath, service.DisplayName));
+    if (failure.empty() && !target.Systemctl.empty()) {
+        if (target.SystemdRunning) {
+            // A failed reload leaves the manager unaware of the unit until the next boot; enable still
+            // counts.
+            RunSystemctl(target.Systemctl, {"daemon-reload"});
+        }
+        if (const int status = RunSystemctl(target.Systemctl, {"enable", unit}); status != 0) {
+            failure = SystemctlFailure("enable " + unit, status);
+        }
+    }
+    if (!failure.empty()) {
+        ShowMessage(InstallFailedText(service.DisplayName, failure), mkError, service.DisplayName);
+    } else if (!silent) {
+        ShowMessage(kInstalledText, mkInformation, service.DisplayName);
+    }
+}
+
+void UninstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent) {
+    OpenUnitDirectory(target.UnitDirectory);
+    const std::string unit = SystemdUnitFileName(service.Name);
+    const std::string path = target.UnitDirectory + unit;
+    std::string failure;
+    if (access(path.c_str(), F_OK) != 0) {
+        failure = FailedCallText(errno);
+    } else if (!target.Systemctl.empty()) {
+        if (const int status = RunSystemctl(target.Systemctl, {"disable", unit}); status != 0) {
+            failure = SystemctlFailure("disable " + unit, status);
+        }
+    }
+    if (failure.empty() && unlink(path.c_str()) != 0) {
+        failure = FailedCallText(errno);
+    }
+    if (failure.empty() && !target.Systemctl.empty() && target.SystemdRunning) {
+        RunSystemctl(target.Systemctl, {"daemon-reload"});
+    }
+    if (!failure.empty()) {
+        ShowMessage(UninstallFailedText(service.DisplayName, failure), mkError, service.DisplayName);
+    } else if (!silent) {
+        ShowMessage(kUninstalledText, mkInformation, service.DisplayName);
+    }
+}
+
+void InstallService(const TService& service, bool silent) {
+    InstallServiceUnit(service, SystemUnitTarget(), silent);
+}
+
+void UninstallService(const TService& service, bool silent) {
+    UninstallServiceUnit(service, SystemUnitTarget(), silent);
+}
+
+} // namespace telva

@@ -1,0 +1,27 @@
+#pragma once
+// The POSIX installation with its locations made explicit, so that tests install into a directory of
+// their own without touching the machine's init system. Only the POSIX build has it.
+
+#include <string>
+
+namespace telva {
+
+class TService;
+
+struct UnitInstallTarget {
+    std::string UnitDirectory;   // ending in "/"; "/etc/systemd/system/" for the real installation
+    std::string ExecutablePath;  // the ExecStart program
+    std::string Systemctl;       // the systemctl program; empty when none is to be run
+    bool SystemdRunning = false; // whether "systemctl daemon-reload" has a manager to talk to
+};
+
+// The real installation's target: the machine's unit directory, this executable, systemctl when present.
+UnitInstallTarget SystemUnitTarget();
+
+// "-install": the unit directory must be writable (else SystemCallError, the service manager that
+// cannot be opened); the unit file is created (an existing one is a failure: "File exists"); then
+// daemon-reload and enable. "-uninstall": disable, remove the unit file, daemon-reload.
+void InstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent);
+void UninstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent);
+
+} // namespace telva

@@ -1,0 +1,85 @@
+// Windows installation: the service registration with the service control manager, and message boxes.
+
+#include "platform/exe_path.h"
+#include "platform/unicode.h"
+#include "service/install.h"
+#include "service/service.h"
+#include "service/system_error.h"
+
+#include <windows.h>
+
+namespace telva {
+namespace {
+
+std::wstring Wide(const std::string& text) {
+    const std::u16string units = platform::Utf8ToUtf16(text);
+    return std::wstring(units.begin(), units.end());
+}
+
+std::string FailedCallText(DWORD error) {
+    return SystemCallErrorText(error, SystemErrorText(error));
+}
+
+SC_HANDLE OpenServiceManager() {
+    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) {
+        throw SystemCallError(GetLastError());
+    }
+    return manager;
+}
+
+} // namespace
+
+void ShowMessage(const std::string& text, TMessageKind kind, const std::string& caption) {
+    const UINT icon = kind == mkError ? MB_ICONERROR : MB_ICONINFORMATION;
+    MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), MB_OK | icon | MB_SETFOREGROUND);
+}
+
+void InstallService(const TService& service, bool silent) {
+    const SC_HANDLE manager = OpenServiceManager();
+    const std::wstring name = Wide(service.Name);
+    const std::wstring display_name = Wide(service.DisplayName);
+    const std::wstring binary_path = Wide(platform::ExecutablePath());
+    static const wchar_t kNoDependencies[2] = {0, 0};
+    const SC_HANDLE handle =
+        CreateServiceW(manager, name.c_str(), display_name.c_str(), SERVICE_ALL_ACCESS,
+                       kServiceTypeOwnProcess, kStartTypeAuto, kErrorControlNormal, binary_path.c_str(),
+                       nullptr, nullptr, kNoDependencies, nullptr, nullptr);
+    const DWORD error = handle == nullptr ? GetLastError() : 0;
+    if (handle != nullptr) {
+        CloseServiceHandle(handle);
+    }
+    if (error != 0) {
+        ShowMessage(InstallFailedText(service.DisplayName, FailedCallText(error)), mkError,
+                    service.DisplayName);
+    }
+    CloseServiceHandle(manager);
+    if (error == 0 && !silent) {
+        ShowMessage(kInstalledText, mkInformation, service.DisplayName);
+    }
+}
+
+void UninstallService(const TService& service, bool silent) {
+    const SC_HANDLE manager = OpenServiceManager();
+    const std::wstring name = Wide(service.Name);
+    DWORD error = 0;
+    const SC_HANDLE handle = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
+    if (handle == nullptr) {
+        error = GetLastError();
+    } else {
+        if (!DeleteService(handle)) {
+            error = GetLastError();
+        }
+        CloseServiceHandle(handle);
+    }
+    if (error != 0) {
+        ShowMessage(UninstallFailedText(service.DisplayName, FailedCallText(error)), mkError,
+                    service.DisplayName);
+    }
+    CloseServiceHandle(manager);
+    if (error == 0 && !silent) {
+        ShowMessage(kUninstalledText, mkInformation, service.DisplayName);
+    }
+}
+
+} // namespace telva

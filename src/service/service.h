@@ -1,0 +1,117 @@
+#pragma once
+// The portable lifecycle of a service: its states and status reports, the service thread that runs the
+// start, execute and stop handlers, the control-request queue and the handling of each request, and the
+// reporting of lifecycle errors to the system event log. The OS binding (ServiceBinding) and the
+// platform's service-manager connection (service_host.h) sit underneath.
+
+#include "service/request_queue.h"
+#include "service/service_binding.h"
+#include "service/service_status.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace telva {
+
+class TService;
+
+// The service thread's state: its request queue, the Terminated flag (set once, never cleared) and,
+// through the queue, the suspended flag.
+class TServiceThread {
+public:
+    TServiceThread(TService& service, std::unique_ptr<ControlRequestQueue> queue);
+
+    // Handles every control request waiting in the queue, in arrival order, and returns as soon as the
+    // queue is empty, without waiting. Runs on the service thread only.
+    void ProcessRequests();
+
+    bool Terminated() const { return terminated_.load(); }
+    void Terminate() { terminated_.store(true); }
+    ControlRequestQueue& Queue() { return *queue_; }
+
+private:
+    TService& service_;
+    std::unique_ptr<ControlRequestQueue> queue_;
+    std::atomic<bool> terminated_{false};
+};
+
+// The service manager's handler call: one control code, no context.
+using ServiceControllerFunction = void (*)(std::uint32_t code);
+
+class TService {
+public:
+    using StartStopHandler = std::function<void(TService& Sender, bool& Flag)>;
+    using ExecuteHandler = std::function<void(TService& Sender)>;
+
+    TService(std::string name, std::string display_name, ServiceBinding& binding);
+    TService(const TService&) = delete;
+    TService& operator=(const TService&) = delete;
+    virtual ~TService();
+
+    const std::string Name;
+    const std::string DisplayName;
+
+    // Start handler: Started is true on entry; false ends the service before it runs.
+    StartStopHandler OnStart;
+    // Stop handler: Stopped is true on entry; false keeps the service running.
+    StartStopHandler OnStop;
+    // Execute handler: the service stops when it returns.
+    ExecuteHandler OnExecute;
+
+    TCurrentStatus Status() const { return status_.load(); }
+    // Every assignment is reported at once, also when the value does not change.
+    void SetStatus(TCurrentStatus status);
+    // True once the service thread has been told to end; false while there is no service thread.
+    bool Terminated() const;
+    // The running service thread, or null outside its life.
+    TServiceThread* ServiceThread() const;
+
+    // Writes one error entry to the system event log under the source Name (opened at first use).
+    void LogMessage(const std::string& message);
+    // Sends the current state to the service manager.
+    void ReportStatus();
+    // Dispatcher side of a control request: queues it for the service thread and wakes a paused thread.
+    // A request that comes while there is no service thread is dropped.
+    void QueueControlRequest(std::uint32_t code);
+
+    // Runs the whole life of the service on the calling thread: start pending, the service thread from
+    // start to end, stopped.
+    virtual void RunService();
+    virtual bool HandleStopRequest();
+    virtual bool HandlePauseRequest();
+    virtual bool HandleContinueRequest();
+    virtual void HandleInterrogateRequest();
+    virtual void HandleShutdownRequest();
+    virtual bool HandleCustomRequest(std::uint32_t code);
+    // The plain function the service manager calls with each control code.
+    virtual ServiceControllerFunction GetServiceController() = 0;
+
+    // The body of the service thread: start handler, running, execute handler, last requests.
+    void RunServiceThread();
+
+    ServiceBinding& Binding() { return binding_; }
+
+private:
+    ServiceBinding& binding_;
+    std::atomic<TCurrentStatus> status_{csStopped};
+    StatusReportState report_state_;
+
+    mutable std::mutex thread_mutex_; // guards service_thread_ against the dispatcher side
+    std::unique_ptr<TServiceThread> service_thread_;
+
+    std::mutex log_mutex_;
+    std::unique_ptr<EventLogger> event_logger_;
+};
+
+// "Service failed on %s: %s" and "Service failed in custom message(%d): %s".
+std::string ServiceFailedMessage(const std::string& phase, const std::string& message);
+std::string CustomMessageFailedMessage(std::uint32_t code, const std::string& message);
+
+// The one service object of the process (set by its constructor), for handler calls without context.
+TService* ServiceInstance();
+
+} // namespace telva

@@ -1,0 +1,47 @@
+#include "service/systemd_unit.h"
+
+namespace telva {
+
+std::string SystemdUnitFileName(std::string_view service_name) {
+    return std::string(service_name) + ".service";
+}
+
+std::string SystemdExecPath(std::string_view executable_path) {
+    std::string escaped;
+    bool needs_quotes = false;
+    for (const char c : executable_path) {
+        if (c == '%') {
+            escaped += "%%";
+            continue;
+        }
+        if (c == ' ' || c == '\t' || c == '"' || c == '\\' || c == '\'') {
+            needs_quotes = true;
+        }
+        if (c == '"' || c == '\\') {
+            escaped += '\\';
+        }
+        escaped += c;
+    }
+    return needs_quotes ? "\"" + escaped + "\"" : escaped;
+}
+
+std::string SystemdUnitText(std::string_view executable_path, std::string_view display_name) {
+    std::string text;
+    text += "[Unit]\n";
+    text += "Description=" + std::string(display_name) + "\n";
+    text += "Wants=network-online.target\n";
+    text += "After=network-online.target\n";
+    text += "\n";
+    text += "[Service]\n";
+    text += "Type=notify\n";
+    text += "ExecStart=" + SystemdExecPath(executable_path) + "\n";
+    // A stop waits for a random delay (under 10 minutes) and an audit run in progress to end; the
+    // service must not be killed in the middle of a reading.
+    text += "TimeoutStopSec=20min\n";
+    text += "\n";
+    text += "[Install]\n";
+    text += "WantedBy=multi-user.target\n";
+    return text;
+}
+
+} // namespace telva

@@ -1,0 +1,70 @@
+// The real POSIX service shell and the real start and stop handlers around a stand-in audit run, for the
+// end-to-end lifecycle tests while the audit run itself is tested elsewhere. The stand-in writes
+// "Probe audit begins" and "Probe audit ends" to the daily log and takes AUDIT_MS of real time.
+//   service_probe LOG_DIR SETTINGS_FILE AUDIT_MS PAUSE_MS [FIXED_HH:MM]
+// PAUSE_MS replaces the scheduler's 10-second pause and FIXED_HH:MM, when given, is the clock's time at
+// every check (with a 1 ms random delay), so that a matching schedule starts a run at every check.
+
+#include "commons/daily_log.h"
+#include "main.h"
+#include "platform/sleep.h"
+#include "service/scheduler.h"
+#include "service/service_host.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace {
+
+class ProbeClock final : public telva::ScheduleClock {
+public:
+    ProbeClock(std::uint32_t pause_ms, std::optional<telva::platform::LocalDateTime> fixed)
+        : pause_ms_(pause_ms), fixed_(fixed) {}
+
+    telva::platform::LocalDateTime Now() override {
+        return fixed_ ? *fixed_ : telva::SystemScheduleClock().Now();
+    }
+    void Sleep(std::uint32_t milliseconds) override {
+        telva::platform::SleepMilliseconds(milliseconds == telva::kSchedulePauseMs ? pause_ms_
+                                                                                   : milliseconds);
+    }
+    std::uint32_t RandomDelay() override { return fixed_ ? 1 : telva::SystemScheduleClock().RandomDelay(); }
+    std::string TimeSeparator() override { return ":"; }
+
+private:
+    std::uint32_t pause_ms_;
+    std::optional<telva::platform::LocalDateTime> fixed_;
+};
+
+} // namespace
+
+int main(int count, char** values) {
+    if (count < 5) {
+        std::fprintf(stderr, "usage: service_probe LOG_DIR SETTINGS_FILE AUDIT_MS PAUSE_MS [FIXED_HH:MM]\n");
+        return 2;
+    }
+    telva::SetLogDirectory(values[1]);
+    const auto audit_ms = static_cast<std::uint32_t>(std::strtoul(values[3], nullptr, 10));
+    const auto pause_ms = static_cast<std::uint32_t>(std::strtoul(values[4], nullptr, 10));
+    std::optional<telva::platform::LocalDateTime> fixed;
+    if (count > 5) {
+        telva::platform::LocalDateTime time;
+        if (std::sscanf(values[5], "%d:%d", &time.hour, &time.minute) != 2) {
+            return 2;
+        }
+        fixed = time;
+    }
+    ProbeClock clock(pause_ms, fixed);
+    telva::TTELVA4Audit service;
+    service.SettingsPath = values[2];
+    service.OnExecute = [&](telva::TService& sender) {
+        telva::RunScheduleLoop(sender, clock, [audit_ms] {
+            telva::WriteLog("Probe audit begins");
+            telva::platform::SleepMilliseconds(audit_ms);
+            telva::WriteLog("Probe audit ends");
+        });
+    };
+    return telva::RunServiceProcess(service);
+}

@@ -1,0 +1,132 @@
+// The POSIX installation into a unit directory of the test's own, and the unit as systemd reads it.
+#ifndef _WIN32
+
+#include "fake_service_binding.h"
+
+#include "platform/files.h"
+#include "service/install_posix.h"
+#include "service/system_error.h"
+#include "service/systemd_unit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace telva {
+namespace {
+
+using testing::FakeServiceBinding;
+using testing::TestService;
+
+class UnitInstall : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/telva_unit_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        directory_ = pattern;
+        target_.UnitDirectory = directory_ + "/";
+        target_.ExecutablePath = "/opt/telva4-audit/telva4_audit";
+    }
+    void TearDown() override { std::filesystem::remove_all(directory_); }
+
+    std::string UnitPath() const { return target_.UnitDirectory + "TELVA4Audit.service"; }
+
+    FakeServiceBinding binding_;
+    TestService service_{binding_};
+    std::string directory_;
+    UnitInstallTarget target_;
+};
+
+TEST_F(UnitInstall, InstallWritesTheUnitAndASecondInstallFails) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    InstallServiceUnit(service_, target_, false);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Service installed successfully\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(platform::ReadWholeFile(UnitPath()), SystemdUnitText(target_.ExecutablePath, "Test display"));
+
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    InstallServiceUnit(service_, target_, true); // the failure is shown also when silent
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Service \"Test display\" failed to install with error: \"System Error.  Code: 17.\r\n" +
+                  SystemErrorText(17) + "\"\n");
+}
+
+TEST_F(UnitInstall, UninstallRemovesTheUnitAndFailsWhenThereIsNone) {
+    ::testing::internal::CaptureStdout();
+    InstallServiceUnit(service_, target_, true);
+    UninstallServiceUnit(service_, target_, true);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), ""); // silent success shows nothing
+    EXPECT_FALSE(platform::FileExists(UnitPath()));
+
+    ::testing::internal::CaptureStderr();
+    UninstallServiceUnit(service_, target_, false);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Service \"Test display\" failed to uninstall with error: \"System Error.  Code: 2.\r\n" +
+                  SystemErrorText(2) + "\"\n");
+}
+
+TEST_F(UnitInstall, UnopenableUnitDirectoryRaisesTheSystemError) {
+    target_.UnitDirectory = directory_ + "/missing/";
+    try {
+        InstallServiceUnit(service_, target_, true);
+        FAIL() << "no error raised";
+    } catch (const SystemCallError& error) {
+        EXPECT_EQ(error.Code(), 2u);
+        EXPECT_EQ(std::string(error.what()), "System Error.  Code: 2.\r\n" + SystemErrorText(2));
+    }
+}
+
+TEST_F(UnitInstall, EnableFailureIsAnInstallFailure) {
+    target_.Systemctl = "/bin/false";
+    ::testing::internal::CaptureStderr();
+    InstallServiceUnit(service_, target_, false);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Service \"Test display\" failed to install with error: \"systemctl enable TELVA4Audit.service "
+              "ended with status 1\"\n");
+}
+
+TEST_F(UnitInstall, SystemdAcceptsTheUnit) {
+    if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    }
+    target_.ExecutablePath = "/bin/true"; // verify wants an existing program
+    ::testing::internal::CaptureStdout();
+    InstallServiceUnit(service_, target_, true);
+    ::testing::internal::GetCapturedStdout();
+    const std::string command =
+        "systemd-analyze verify " + UnitPath() + " >" + directory_ + "/verify.txt 2>&1";
+    const int status = std::system(command.c_str());
+    const auto output = platform::ReadWholeFile(directory_ + "/verify.txt");
+    EXPECT_EQ(status, 0) << output.value_or("");
+}
+
+TEST(SystemdUnitText, HoldsTheRegistrationValues) {
+    EXPECT_EQ(SystemdUnitText("/opt/telva4-audit/telva4_audit", "TELVA Audit Life Count Manager"),
+              "[Unit]\n"
+              "Description=TELVA Audit Life Count Manager\n"
+              "Wants=network-online.target\n"
+              "After=network-online.target\n"
+              "\n"
+              "[Service]\n"
+              "Type=notify\n"
+              "ExecStart=/opt/telva4-audit/telva4_audit\n"
+              "TimeoutStopSec=20min\n"
+              "\n"
+              "[Install]\n"
+              "WantedBy=multi-user.target\n");
+}
+
+TEST(SystemdUnitText, PackagedUnitIsTheOneInstallWrites) {
+    EXPECT_EQ(platform::ReadWholeFile(TELVA_SOURCE_DIR "/packaging/TELVA4Audit.service"),
+              SystemdUnitText("/opt/telva4-audit/telva4_audit", "TELVA Audit Life Count Manager"));
+}
+
+} // namespace
+} // namespace telva
+
+#endif

@@ -1,0 +1,296 @@
+#include "fake_service_binding.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+namespace telva {
+namespace {
+
+using testing::FakeServiceBinding;
+using testing::TestService;
+
+// The service's life on a thread of its own (the service-main thread of the platform bindings).
+class ServiceRun {
+public:
+    explicit ServiceRun(TService& service) : thread_([&service] { service.RunService(); }) {}
+    ~ServiceRun() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    void Join() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+// An execute handler that idles in short ticks, handling requests after each, until Terminated.
+struct IdleLoop {
+    std::atomic<int> ticks{0};
+    void operator()(TService& service) {
+        while (!service.Terminated()) {
+            ++ticks;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            service.ServiceThread()->ProcessRequests();
+        }
+    }
+};
+
+ServiceStatusRecord Record(std::uint32_t state, std::uint32_t check_point, std::uint32_t accepted) {
+    ServiceStatusRecord record;
+    record.CurrentState = state;
+    record.CheckPoint = check_point;
+    record.ControlsAccepted = accepted;
+    return record;
+}
+
+TEST(StatusReportState, CountsCheckPointsOnlyForARepeatedPendingState) {
+    StatusReportState state;
+    EXPECT_EQ(state.Next(csStartPending), Record(2, 1, 0));
+    EXPECT_EQ(state.Next(csStartPending), Record(2, 2, 0));
+    EXPECT_EQ(state.Next(csRunning), Record(4, 0, 7));
+    EXPECT_EQ(state.Next(csRunning), Record(4, 0, 7));
+    EXPECT_EQ(state.Next(csPausePending), Record(6, 0, 7));
+    EXPECT_EQ(state.Next(csPaused), Record(7, 0, 7));
+    EXPECT_EQ(state.Next(csStopPending), Record(3, 0, 7));
+    EXPECT_EQ(state.Next(csStopPending), Record(3, 1, 7));
+    EXPECT_EQ(state.Next(csStopPending), Record(3, 2, 7));
+    EXPECT_EQ(state.Next(csStopped), Record(1, 0, 7));
+    EXPECT_EQ(Record(1, 0, 7).WaitHint, 5000u);
+    EXPECT_EQ(Record(1, 0, 7).ServiceType, 0x10u);
+}
+
+TEST(ServiceLifecycle, StartRunStopReportsEveryStateWithItsCheckPoint) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    int stops = 0;
+    IdleLoop loop;
+    service.OnStart = [](TService&, bool& started) { EXPECT_TRUE(started); };
+    service.OnStop = [&](TService&, bool& stopped) {
+        EXPECT_TRUE(stopped);
+        ++stops;
+    };
+    service.OnExecute = std::ref(loop);
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(csRunning));
+    service.QueueControlRequest(kControlStop);
+    run.Join();
+    EXPECT_EQ(binding.Records(),
+              (std::vector<ServiceStatusRecord>{Record(2, 1, 0), Record(2, 2, 0), Record(4, 0, 7),
+                                                Record(3, 0, 7), Record(1, 0, 7)}));
+    EXPECT_EQ(stops, 1);
+    EXPECT_TRUE(binding.Events().empty());
+    EXPECT_EQ(service.ServiceThread(), nullptr);
+    EXPECT_FALSE(service.Terminated());
+}
+
+TEST(ServiceLifecycle, StartHandlerThatRefusesEndsWithoutRunning) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    bool executed = false;
+    service.OnStart = [](TService&, bool& started) { started = false; };
+    service.OnExecute = [&](TService&) { executed = true; };
+    service.RunService();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 1}));
+    EXPECT_FALSE(executed);
+    EXPECT_TRUE(binding.Events().empty());
+}
+
+TEST(ServiceLifecycle, ErrorInStartHandlerIsLoggedAsStart) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    service.OnStart = [](TService&, bool&) { throw std::runtime_error("no settings"); };
+    service.RunService();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 1}));
+    EXPECT_EQ(binding.Events(),
+              std::vector<std::string>{"TELVA4Audit: Service failed on start: no settings"});
+}
+
+TEST(ServiceLifecycle, ErrorEscapingExecuteStopsWithoutHandlingQueuedRequests) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    int stops = 0;
+    service.OnStop = [&](TService&, bool&) { ++stops; };
+    service.OnExecute = [](TService& self) {
+        self.QueueControlRequest(kControlStop);
+        throw std::runtime_error("printer value unreadable");
+    };
+    service.RunService();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 1}));
+    EXPECT_EQ(stops, 0);
+    EXPECT_EQ(binding.Events(),
+              std::vector<std::string>{"TELVA4Audit: Service failed on execute: printer value unreadable"});
+}
+
+TEST(ServiceLifecycle, TwoStopsDuringARunAreBothHandledAfterIt) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    std::atomic<bool> release{false};
+    int stops = 0;
+    service.OnStop = [&](TService&, bool&) { ++stops; };
+    service.OnExecute = [&](TService& self) {
+        // One long "audit run" during which both requests arrive, then the request handling of the loop.
+        while (!release.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        self.ServiceThread()->ProcessRequests();
+        EXPECT_TRUE(self.Terminated());
+    };
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(csRunning));
+    service.QueueControlRequest(kControlStop);
+    service.QueueControlRequest(kControlStop);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(stops, 0); // nothing happens while the run goes on
+    release.store(true);
+    run.Join();
+    EXPECT_EQ(stops, 2);
+    // The second stop-pending report repeats a pending state and counts its check point up.
+    EXPECT_EQ(binding.Records(),
+              (std::vector<ServiceStatusRecord>{Record(2, 1, 0), Record(2, 2, 0), Record(4, 0, 7),
+                                                Record(3, 0, 7), Record(3, 1, 7), Record(1, 0, 7)}));
+}
+
+TEST(ServiceLifecycle, StopRefusedByTheHandlerRestoresTheStateAndKeepsRunning) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    int stops = 0;
+    IdleLoop loop;
+    service.OnStop = [&](TService&, bool& stopped) { stopped = ++stops > 1; };
+    service.OnExecute = std::ref(loop);
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(csRunning));
+    service.QueueControlRequest(kControlStop);
+    ASSERT_TRUE(binding.WaitForState(csRunning, 2));
+    EXPECT_FALSE(service.Terminated());
+    service.QueueControlRequest(kControlStop);
+    run.Join();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 3, 4, 3, 1}));
+    EXPECT_EQ(stops, 2);
+}
+
+TEST(ServiceLifecycle, ShutdownEndsWithoutTheStopHandler) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    int stops = 0;
+    IdleLoop loop;
+    service.OnStop = [&](TService&, bool&) { ++stops; };
+    service.OnExecute = std::ref(loop);
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(csRunning));
+    service.QueueControlRequest(kControlShutdown);
+    run.Join();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 3, 1}));
+    EXPECT_EQ(stops, 0);
+}
+
+TEST(ServiceLifecycle, PauseFreezesTheThreadInterrogateWakesItContinueRuns) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    IdleLoop loop;
+    service.OnExecute = std::ref(loop);
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(csRunning));
+    service.QueueControlRequest(kControlPause);
+    ASSERT_TRUE(binding.WaitForState(csPaused));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int frozen = loop.ticks.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(loop.ticks.load(), frozen); // no tick while paused
+    EXPECT_TRUE(service.ServiceThread()->Queue().Suspended());
+
+    service.QueueControlRequest(kControlInterrogate);
+    ASSERT_TRUE(binding.WaitForState(csPaused, 2)); // the paused state reported again
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(loop.ticks.load(), frozen); // the loop runs on while the reported state stays paused
+
+    service.QueueControlRequest(kControlContinue);
+    ASSERT_TRUE(binding.WaitForState(csRunning, 2));
+    service.QueueControlRequest(kControlStop);
+    run.Join();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 6, 7, 7, 5, 4, 3, 1}));
+}
+
+TEST(ServiceLifecycle, PauseWithAContinueAlreadyQueuedDoesNotStick) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    service.OnExecute = [](TService& self) {
+        self.QueueControlRequest(kControlPause);
+        self.QueueControlRequest(kControlContinue);
+        self.QueueControlRequest(kControlStop);
+        self.ServiceThread()->ProcessRequests();
+    };
+    service.RunService();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 6, 7, 5, 4, 3, 1}));
+}
+
+TEST(ServiceLifecycle, ErrorInAHandlerRestoresTheStateAndLogsTheRequestWord) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    int stops = 0;
+    service.OnStop = [&](TService&, bool&) {
+        if (++stops == 1) {
+            throw std::runtime_error("disk full");
+        }
+    };
+    service.OnExecute = [](TService& self) {
+        self.QueueControlRequest(kControlStop);
+        self.QueueControlRequest(200); // custom: does nothing
+        self.QueueControlRequest(201); // custom: the test service's handler fails
+        self.QueueControlRequest(kControlInterrogate);
+        self.ServiceThread()->ProcessRequests();
+        EXPECT_FALSE(self.Terminated());
+        self.QueueControlRequest(kControlStop);
+        self.QueueControlRequest(kControlInterrogate); // handled although behind the stop
+        self.ServiceThread()->ProcessRequests();
+        EXPECT_TRUE(self.Terminated());
+    };
+    service.RunService();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 3, 4, 4, 4, 3, 3, 1}));
+    EXPECT_EQ(binding.Events(),
+              (std::vector<std::string>{"TELVA4Audit: Service failed on stop: disk full",
+                                        "TELVA4Audit: Service failed in custom message(201): "
+                                        "custom trouble"}));
+}
+
+TEST(ServiceLifecycle, FailedStatusReportIsLoggedAndTheServiceCarriesOn) {
+    FakeServiceBinding binding;
+    binding.FailStatusWith(6);
+    TestService service(binding);
+    service.OnExecute = [](TService& self) {
+        self.QueueControlRequest(kControlStop);
+        self.ServiceThread()->ProcessRequests();
+    };
+    service.RunService();
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 3, 1}));
+    EXPECT_EQ(binding.Events().size(), 5u);
+    EXPECT_EQ(binding.Events().front(), "TELVA4Audit: system text 6");
+}
+
+TEST(ServiceLifecycle, RequestWithoutAServiceThreadIsDropped) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    service.QueueControlRequest(kControlStop);
+    EXPECT_FALSE(service.Terminated());
+    EXPECT_TRUE(binding.Records().empty());
+    ASSERT_EQ(ServiceInstance(), &service);
+    service.GetServiceController()(kControlStop); // the manager's handler call, also without a thread
+    EXPECT_TRUE(binding.Records().empty());
+}
+
+TEST(ServiceMessages, FormatsOfLifecycleErrors) {
+    EXPECT_EQ(ServiceFailedMessage("execute", "x"), "Service failed on execute: x");
+    EXPECT_EQ(CustomMessageFailedMessage(128, "y"), "Service failed in custom message(128): y");
+    EXPECT_EQ(ControlWord(1), "stop");
+    EXPECT_EQ(ControlWord(2), "pause");
+    EXPECT_EQ(ControlWord(3), "continue");
+    EXPECT_EQ(ControlWord(4), "interrogate");
+    EXPECT_EQ(ControlWord(5), "shutdown");
+    EXPECT_EQ(ControlWord(6), "");
+}
+
+} // namespace
+} // namespace telva
