@@ -27,8 +27,9 @@ public:
     // (IP_RECVERR), so a refused datagram is reported on receive as on Windows.
     int Open();
 
-    // Binds to any local address and `port` (0: a port the system chooses).
-    int Bind(std::uint16_t port);
+    // Binds to `port` (0: a port the system chooses) on the local address `local` (all addresses when
+    // 0.0.0.0).
+    int Bind(std::uint16_t port, const Ipv4Address& local = Ipv4Address{0, 0, 0, 0});
 
     // The local port the socket is bound to (0 when unknown).
     std::uint16_t LocalPort() const;
@@ -43,7 +44,9 @@ public:
 
     // Receives one datagram from any sender without blocking. A datagram longer than `capacity` is
     // dropped and gives 10040; a refusal of an earlier datagram gives 10054; nothing waiting gives 10035.
-    int ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size_t& received);
+    // The sender's address and port are stored where given.
+    int ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
+                    Ipv4Address* sender_address = nullptr, std::uint16_t* sender_port = nullptr);
 
     void Close();
 

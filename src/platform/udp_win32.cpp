@@ -82,10 +82,10 @@ int UdpSocket::Open() {
     return 0;
 }
 
-int UdpSocket::Bind(std::uint16_t port) {
+int UdpSocket::Bind(std::uint16_t port, const Ipv4Address& local_address) {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    std::memcpy(&local.sin_addr, local_address.data(), local_address.size());
     local.sin_port = htons(port);
     if (bind(Handle(handle_), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         return WSAGetLastError();
@@ -136,7 +136,8 @@ int UdpSocket::WaitReadable(std::int32_t timeout_ms, bool& ready) {
     return 0;
 }
 
-int UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size_t& received) {
+int UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
+                           Ipv4Address* sender_address, std::uint16_t* sender_port) {
     received = 0;
     sockaddr_in sender{};
     int sender_length = sizeof sender;
@@ -147,6 +148,12 @@ int UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size
         return WSAGetLastError();
     }
     received = static_cast<std::size_t>(result);
+    if (sender_address != nullptr) {
+        std::memcpy(sender_address->data(), &sender.sin_addr, sender_address->size());
+    }
+    if (sender_port != nullptr) {
+        *sender_port = ntohs(sender.sin_port);
+    }
     return 0;
 }
 
