@@ -1,0 +1,53 @@
+#pragma once
+// A scripted SNMP peer for the client tests: a UDP socket on a loopback address that records every
+// datagram it receives and answers each with the datagrams its script gives, optionally late or from a
+// second socket (another port).
+
+#include "platform/udp.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace telva::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ScriptedAnswer {
+    Bytes datagram;
+    int delay_ms = 0;             // sent this long after the request arrived
+    bool from_other_port = false; // sent from the responder's second socket
+};
+
+class UdpResponder {
+public:
+    using Script = std::function<std::vector<ScriptedAnswer>(const Bytes& request, int request_number)>;
+
+    UdpResponder(platform::Ipv4Address address, Script script);
+    ~UdpResponder();
+    UdpResponder(const UdpResponder&) = delete;
+    UdpResponder& operator=(const UdpResponder&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    std::vector<Bytes> Requests() const;
+
+private:
+    void Run();
+
+    platform::UdpSocket socket_;
+    platform::UdpSocket other_socket_;
+    std::uint16_t port_ = 0;
+    Script script_;
+    mutable std::mutex mutex_;
+    std::vector<Bytes> requests_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// A local UDP port that was free a moment ago (bound to 0, read, released).
+std::uint16_t FreeUdpPort();
+
+} // namespace telva::test
