@@ -72,6 +72,7 @@ int SocketCodeFromErrno(int error_number) {
     case ECONNABORTED:
         return 10053;
     case ECONNRESET:
+    case EPIPE: // writing to a connection the peer has reset
         return 10054;
     case ENOBUFS:
         return 10055;

@@ -15,6 +15,7 @@ namespace telva::platform {
 inline constexpr int kSocketTimedOut = 10060;
 inline constexpr int kSocketHostNotFound = 11001;
 
+// A socket or resolver failure; its message is "Socket Error # <code>\r\n<description>".
 class SocketError : public std::runtime_error {
 public:
     explicit SocketError(int code);
@@ -23,9 +24,6 @@ public:
 private:
     int code_;
 };
-
-// "Socket Error # <code>" and, for the numbers the client meets, the error's text.
-std::string SocketErrorText(int code);
 
 class TcpConnection {
 public:

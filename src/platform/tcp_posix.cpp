@@ -1,3 +1,4 @@
+#include "platform/socket_errno.h"
 #include "platform/tcp.h"
 
 #include <algorithm>
@@ -16,53 +17,8 @@ namespace {
 
 constexpr std::uintptr_t kNoSocket = ~std::uintptr_t{0};
 
-// The Windows Sockets number for an errno value.
-int SocketCode(int error) {
-    switch (error) {
-    case EINTR:
-        return 10004;
-    case EACCES:
-    case EPERM:
-        return 10013;
-    case EINVAL:
-        return 10022;
-    case EMSGSIZE:
-        return 10040;
-    case EAFNOSUPPORT:
-        return 10047;
-    case EADDRINUSE:
-        return 10048;
-    case EADDRNOTAVAIL:
-        return 10049;
-    case ENETDOWN:
-        return 10050;
-    case ENETUNREACH:
-        return 10051;
-    case ECONNABORTED:
-        return 10053;
-    case ECONNRESET:
-    case EPIPE:
-        return 10054;
-    case ENOBUFS:
-    case ENOMEM:
-        return 10055;
-    case ENOTCONN:
-        return 10057;
-    case ETIMEDOUT:
-        return kSocketTimedOut;
-    case ECONNREFUSED:
-        return 10061;
-    case EHOSTDOWN:
-        return 10064;
-    case EHOSTUNREACH:
-        return 10065;
-    default:
-        return 10000 + error;
-    }
-}
-
 [[noreturn]] void ThrowErrno() {
-    throw SocketError(SocketCode(errno));
+    throw SocketError(SocketCodeFromErrno(errno));
 }
 
 int Descriptor(std::uintptr_t socket) {
@@ -114,7 +70,7 @@ sockaddr_storage ResolveAddress(const std::string& host, std::uint16_t port, soc
         addrinfo* found = nullptr;
         const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
         if (result != 0 || found == nullptr) {
-            throw SocketError(result == EAI_AGAIN ? 11002 : kSocketHostNotFound);
+            throw SocketError(ResolverCodeFromGai(result, errno));
         }
         sockaddr_in first{};
         std::memcpy(&first, found->ai_addr, sizeof first);
@@ -151,7 +107,7 @@ TcpConnection TcpConnection::Connect(const std::string& host, std::uint16_t port
             ThrowErrno();
         }
         if (error != 0) {
-            throw SocketError(SocketCode(error));
+            throw SocketError(SocketCodeFromErrno(error));
         }
     }
     return connection;
