@@ -62,8 +62,4 @@ void TTELVA4Audit::ServiceExecute(TService& Sender) {
     RunScheduleLoop(Sender, schedule_, [this] { RunAudit(); });
 }
 
-void TTELVA4Audit::RunAudit() {
-    // The audit run is built on the server client and the SNMP client.
-}
-
 } // namespace telva

@@ -6,6 +6,7 @@
 #include "service/scheduler.h"
 #include "service/service.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,13 @@ namespace telva {
 
 inline constexpr const char* kServiceName = "TELVA4Audit";
 inline constexpr const char* kServiceDisplayName = "TELVA Audit Life Count Manager";
+
+// The nine text fields of one printer: "id", "ip", "serial", then the six counter identifiers
+// "lifecount", "lifecountcolor", "lifecountmono", "lifecountcolorbig", "lifecountmonobig", "scancount".
+// In a reading record, fields 3 to 8 hold what the printer answered for those identifiers.
+struct PrinterRecord {
+    std::array<std::string, 9> Fields;
+};
 
 class TTELVA4Audit : public TService {
 public:
@@ -28,7 +36,8 @@ public:
     void ServiceStop(bool& Stopped);
     // The scheduler loop: runs until Terminated is set or an audit run fails.
     void ServiceExecute(TService& Sender);
-    // One complete audit run.
+    // One complete audit run: login, fetch the printers, read six counters of each, upload, logout
+    // (audit_run.cpp).
     void RunAudit();
 
     // The settings file the start handler reads; the one beside the executable unless a test sets another.
