@@ -1,5 +1,5 @@
 #include "platform/exe_path.h"
-#include "platform/unicode.h"
+#include "platform/wide_text_win32.h"
 
 #include <windows.h>
 
@@ -15,7 +15,7 @@ std::string ExecutablePath() {
             return {};
         }
         if (length < buffer.size()) {
-            return Utf16ToUtf8(std::u16string(buffer.begin(), buffer.begin() + length));
+            return Narrow(std::wstring_view(buffer.data(), length));
         }
         if (buffer.size() >= 32768) {
             return {};

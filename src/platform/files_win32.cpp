@@ -1,5 +1,6 @@
 #include "platform/files.h"
 #include "platform/unicode.h"
+#include "platform/wide_text_win32.h"
 
 #include <windows.h>
 
@@ -14,14 +15,7 @@ struct AppendFile::Handle {
     }
 };
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string units = Utf8ToUtf16(utf8);
-    return std::wstring(units.begin(), units.end());
-}
-
-} // namespace
+namespace {} // namespace
 
 bool FileExists(const std::string& path) {
     return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -1,19 +1,12 @@
 #include "platform/profile.h"
-#include "platform/unicode.h"
+#include "platform/wide_text_win32.h"
 
 #include <windows.h>
 
 #include <vector>
 
 namespace telva::platform {
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string units = Utf8ToUtf16(utf8);
-    return std::wstring(units.begin(), units.end());
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
                               const std::string& default_value) {
@@ -24,7 +17,7 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
                                  buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
     // Drop any cached copy of the file; this writes nothing.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
-    return Utf16ToUtf8(std::u16string(buffer.begin(), buffer.begin() + copied));
+    return Narrow(std::wstring_view(buffer.data(), copied));
 }
 
 } // namespace telva::platform

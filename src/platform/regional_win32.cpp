@@ -1,5 +1,5 @@
 #include "platform/regional.h"
-#include "platform/unicode.h"
+#include "platform/wide_text_win32.h"
 
 #include <windows.h>
 
@@ -12,8 +12,7 @@ std::string ReadLocaleItem(LCTYPE item, const char* fallback) {
     if (length <= 0) {
         return fallback;
     }
-    const std::wstring text(buffer, static_cast<std::size_t>(length - 1));
-    return Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+    return Narrow(std::wstring_view(buffer, static_cast<std::size_t>(length - 1)));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "platform/resolver.h"
 #include "platform/socket_errno.h"
 #include "platform/tcp.h"
 
@@ -6,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -64,18 +64,11 @@ sockaddr_storage ResolveAddress(const std::string& host, std::uint16_t port, soc
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-        if (result != 0 || found == nullptr) {
-            throw SocketError(ResolverCodeFromGai(result, errno));
+        Ipv4Address first{};
+        if (const int code = ResolveIpv4(host, first); code != 0) {
+            throw SocketError(code);
         }
-        sockaddr_in first{};
-        std::memcpy(&first, found->ai_addr, sizeof first);
-        freeaddrinfo(found);
-        address.sin_addr = first.sin_addr;
+        std::memcpy(&address.sin_addr, first.data(), first.size());
     }
     std::memcpy(&storage, &address, sizeof address);
     length = sizeof address;

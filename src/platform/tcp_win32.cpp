@@ -1,3 +1,4 @@
+#include "platform/resolver.h"
 #include "platform/tcp.h"
 
 #include <winsock2.h>
@@ -65,18 +66,11 @@ sockaddr_storage ResolveAddress(const std::string& host, std::uint16_t port, int
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* found = nullptr;
-        const int result = getaddrinfo(host.c_str(), nullptr, &hints, &found);
-        if (result != 0 || found == nullptr) {
-            throw SocketError(result != 0 ? result : kSocketHostNotFound);
+        Ipv4Address first{};
+        if (const int code = ResolveIpv4(host, first); code != 0) {
+            throw SocketError(code);
         }
-        sockaddr_in first{};
-        std::memcpy(&first, found->ai_addr, sizeof first);
-        freeaddrinfo(found);
-        address.sin_addr = first.sin_addr;
+        std::memcpy(&address.sin_addr, first.data(), first.size());
     }
     std::memcpy(&storage, &address, sizeof address);
     length = sizeof address;

@@ -1,6 +1,8 @@
 #pragma once
-// UDP sockets over IPv4 and the host-name resolver. Every call returns 0 or a Windows Sockets error code
+// UDP sockets over IPv4. Every call returns 0 or a Windows Sockets error code
 // (socket_error_text.h), on both builds.
+
+#include "platform/resolver.h"
 
 #include <array>
 #include <cstddef>
@@ -8,11 +10,6 @@
 #include <string>
 
 namespace telva::platform {
-
-using Ipv4Address = std::array<std::uint8_t, 4>; // network order: 127.0.0.1 is {127, 0, 0, 1}
-
-// Looks a host name up and gives its first IPv4 address. 11001 when the name is not found.
-int ResolveIpv4(const std::string& host_name, Ipv4Address& address);
 
 class UdpSocket {
 public:

@@ -1,6 +1,7 @@
 #include "platform/udp.h"
 
 #include "platform/socket_error_text.h"
+#include "platform/winsock_win32.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -11,14 +12,6 @@ namespace telva::platform {
 namespace {
 
 // Windows Sockets stays started for the life of the process once a socket facility is first used.
-void EnsureWinsock() {
-    static const bool started = [] {
-        WSADATA data{};
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    (void)started;
-}
-
 SOCKET Handle(std::intptr_t handle) {
     return static_cast<SOCKET>(handle);
 }
@@ -26,29 +19,6 @@ SOCKET Handle(std::intptr_t handle) {
 constexpr std::intptr_t kClosed = -1;
 
 } // namespace
-
-int ResolveIpv4(const std::string& host_name, Ipv4Address& address) {
-    EnsureWinsock();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* list = nullptr;
-    const int result = getaddrinfo(host_name.c_str(), nullptr, &hints, &list);
-    if (result != 0) {
-        return result; // already a Windows Sockets code (11001 when the name is not found)
-    }
-    int code = kWsaHostNotFound;
-    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-            const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-            std::memcpy(address.data(), &in->sin_addr, address.size());
-            code = 0;
-            break;
-        }
-    }
-    freeaddrinfo(list);
-    return code;
-}
 
 UdpSocket::~UdpSocket() {
     Close();

@@ -2,6 +2,7 @@
 
 #include "platform/exe_path.h"
 #include "platform/unicode.h"
+#include "platform/wide_text_win32.h"
 #include "service/install.h"
 #include "service/service.h"
 #include "service/system_error.h"
@@ -9,12 +10,9 @@
 #include <windows.h>
 
 namespace telva {
-namespace {
 
-std::wstring Wide(const std::string& text) {
-    const std::u16string units = platform::Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
+using platform::Wide;
+namespace {
 
 std::string FailedCallText(DWORD error) {
     return SystemCallErrorText(error, SystemErrorText(error));

@@ -3,6 +3,7 @@
 // by SuspendThread/ResumeThread, and the system event log.
 
 #include "platform/unicode.h"
+#include "platform/wide_text_win32.h"
 #include "service/service.h"
 #include "service/service_host.h"
 #include "service/system_error.h"
@@ -12,17 +13,14 @@
 #include <atomic>
 
 namespace telva {
+
+using platform::Wide;
 namespace {
 
 constexpr UINT kServiceControlMessage = WM_USER + 1;
 // How long the dispatcher side keeps trying to resume a service thread that has announced its pause but
 // not yet suspended itself: 1 ms per attempt.
 constexpr int kResumeAttempts = 10000;
-
-std::wstring Wide(const std::string& text) {
-    const std::u16string units = platform::Utf8ToUtf16(text);
-    return std::wstring(units.begin(), units.end());
-}
 
 class Win32EventLogger final : public EventLogger {
 public:
