@@ -9,7 +9,8 @@ audit run against the contract-server simulator and a fleet of net-snmp agents o
 
   clean        three printers; the upload matches the agents' values field by field, in field order
   sign-in      the first fetch answers "Sign in required": a second login, the same form posted again
-  no-host      a printer named printer..invalid: the two-line socket error, the next printer read normally
+  no-host      a printer named printer..invalid: the two-line socket error, the next printer read normally;
+               a name outside ASCII appears in the log in the ANSI code page
   malformed    an unreadable printer value: one line, logout, no upload, the service keeps running
 
 Every case ends with `net stop` and the stop line. Everything started here is stopped by pid (simulator),
@@ -35,6 +36,7 @@ PASSWORD = "24680"
 FIRST_ADDRESS = "127.0.0.40"  # printers on .40, .41, .42: away from the other suites' agents
 FLEET_COUNT = 3
 UNRESOLVABLE = "printer..invalid"  # an empty label: the resolver refuses it without asking the network
+UNRESOLVABLE_ACCENTED = "sala-\u00e7\u00e3o..invalid"
 READING_SUFFIXES = ["lco", "lcc", "lcm", "lccb", "lcmb", "sco"]
 COUNTER_MEMBERS = ["lifecount", "lifecountcolor", "lifecountmono", "lifecountcolorbig", "lifecountmonobig",
                    "scancount"]
@@ -367,18 +369,23 @@ def run_cases(wine, simulator, fleet, log_dir, failures):
     case.check_upload(clean_fields)
     simulator.control({"op": "clear"})
 
-    # A host name that does not resolve, between two agents.
+    # A host name that does not resolve, between two agents; a second one, last, shows a name outside
+    # ASCII written in the ANSI code page.
     items = {"a": printer_object(21, addresses[0], oids), "b": printer_object(22, UNRESOLVABLE, oids),
-             "c": printer_object(23, addresses[1], oids)}
+             "c": printer_object(23, addresses[1], oids), "d": printer_object(24, UNRESOLVABLE_ACCENTED, oids)}
     simulator.control({"op": "printers", "items": items})
     case = Case("no-host", wine, simulator, log_dir, failures).run()
-    case.check_messages(["Login TELVA ok", "Printer count 3", "SNMP trying IP " + addresses[0],
-                         "SNMP OK IP " + addresses[0], "SNMP trying IP " + UNRESOLVABLE,
-                         "Error 0 - Socket Error # 11001", "Host not found.", "SNMP trying IP " + addresses[1],
-                         "SNMP OK IP " + addresses[1], "Update()", "Logout TELVA ok"])
+    not_found = ["Error 0 - Socket Error # 11001", "Host not found."]
+    case.check_messages(["Login TELVA ok", "Printer count 4", "SNMP trying IP " + addresses[0],
+                         "SNMP OK IP " + addresses[0], "SNMP trying IP " + UNRESOLVABLE] + not_found +
+                        ["SNMP trying IP " + addresses[1], "SNMP OK IP " + addresses[1],
+                         "SNMP trying IP " + UNRESOLVABLE_ACCENTED] + not_found + ["Update()", "Logout TELVA ok"])
     failures.check(re.search(rb"\d Error 0 - Socket Error # 11001\r\nHost not found\.\r\n\d", case.raw_log),
                    "no-host: the error entry is not the two lines closed by CR LF")
-    case.check_upload(expected_fields([("21", readings[0]), ("22", [""] * 6), ("23", readings[1])]))
+    failures.check(b" SNMP trying IP sala-\xe7\xe3o..invalid\r\n" in case.raw_log,
+                   "no-host: the accented host name is not written in the ANSI code page")
+    case.check_upload(expected_fields([("21", readings[0]), ("22", [""] * 6), ("23", readings[1]),
+                                       ("24", [""] * 6)]))
 
     # An unreadable printer value: one line, logout, nothing uploaded; the service keeps running.
     good = json.dumps(printer_object(31, addresses[0], oids))
