@@ -23,6 +23,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -204,6 +205,20 @@ def printer_object(identifier, address, oids):
     return entry
 
 
+def trap_port_free(seconds):
+    """Waits until local UDP port 162, which the service holds while it reads a printer, can be bound."""
+    deadline = time.monotonic() + seconds
+    while True:
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+            try:
+                probe.bind(("0.0.0.0", 162))
+                return True
+            except OSError:
+                if time.monotonic() > deadline:
+                    return False
+        time.sleep(0.5)
+
+
 def header_value(request, name):
     values = [v for n, v in request["headers"] if n.lower() == name.lower()]
     return values[0] if len(values) == 1 else values
@@ -259,6 +274,8 @@ class Case:
         print("--- case %s" % self.name, flush=True)
         for path in daily_log_files(self.log_dir):
             os.remove(path)
+        self.failures.check(trap_port_free(60), "%s: local UDP port 162 is held by another process; the "
+                            "readings will fail" % self.name)
         first_record = len(self.simulator.records())
         started = time.monotonic()
         self.wine.wine("net", "start", SERVICE)
