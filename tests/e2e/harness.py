@@ -154,7 +154,7 @@ class PrinterList:
             printer[counter] = oid
         self.entries.append((name or "m%d" % position, printer))
         readings = dict(zip(SUFFIXES, expected_readings))
-        readings["cid"] = printer_id
+        readings["cid"] = str(printer_id)
         self.expected.append(readings)
         return printer
 
