@@ -26,9 +26,12 @@ Pieces usable on their own (the Wine end-to-end tests use all but `Service`):
   Service        a copy of the binary in a temp directory with config.ini beside it, run in the foreground
   hold_udp_port  a bound UDP socket keeping a local port busy
   log_entries    splits log text into (stamp, message) entries; continuation lines join their entry
+  MachineLock    a flock on /var/tmp/telva4-e2e.lock; every Scene holds it, so scenes of test runs started
+                 side by side (other presets, other checkouts) never share ports or the daily log
 """
 
 import contextlib
+import fcntl
 import glob
 import http.client
 import json
@@ -66,6 +69,8 @@ UNRESOLVABLE_HOST = "printer..invalid"
 MISSING_OID = "1.3.6.1.4.1.32473.43.9.9.0"
 
 START_STOP_SECONDS = 60.0
+MACHINE_LOCK_PATH = "/var/tmp/telva4-e2e.lock"
+MACHINE_LOCK_SECONDS = 1200.0
 
 
 class HarnessError(AssertionError):
@@ -372,15 +377,21 @@ class Service:
     At start the scheduler runs the audit at once (RunNow); a stop (SIGTERM) is handled after the loop's
     10 s pause and the stop handler's 5 s wait, so stop() allows for both and for a running audit."""
 
-    def __init__(self, binary, directory, server_address, log=None, config=None):
-        os.makedirs(directory, exist_ok=True)
-        self.directory = directory
-        self.program = os.path.join(directory, os.path.basename(binary))
-        shutil.copy2(binary, self.program)
+    def __init__(self, binary, directory, server_address, log=None, config=None, stderr_path=None):
+        """directory None runs the binary where it is, with config.ini written beside it."""
+        if directory is None:
+            self.directory = os.path.dirname(os.path.abspath(binary))
+            self.program = os.path.abspath(binary)
+        else:
+            os.makedirs(directory, exist_ok=True)
+            self.directory = directory
+            self.program = os.path.join(directory, os.path.basename(binary))
+            shutil.copy2(binary, self.program)
+        directory = self.directory
         self.config_path = os.path.join(directory, "config.ini")
         write_config(self.config_path, server_address, **(config or {}))
         self.log = log or DailyLog()
-        self.stderr_path = os.path.join(directory, "service.stderr")
+        self.stderr_path = stderr_path or os.path.join(directory, "service.stderr")
         env = dict(os.environ)
         env.pop("NOTIFY_SOCKET", None)
         with open(self.stderr_path, "wb") as stderr:
@@ -428,16 +439,44 @@ def hold_udp_port(port, address="0.0.0.0"):
         sock.close()
 
 
+class MachineLock:
+    """An exclusive lock on the machine's shared resources (UDP 161 on 127.0.0.x, local UDP 162, the daily
+    log directory), held while a scene lives. CTest's resource locks cover one ctest run only; this one also
+    keeps apart scenes of test runs started side by side (two presets, two checkouts). The kernel releases
+    it when the holder dies, so a crashed run never blocks the next."""
+
+    def __init__(self, timeout=MACHINE_LOCK_SECONDS, path=MACHINE_LOCK_PATH):
+        self.handle = open(path, "a")
+        try:
+            wait_until(lambda: self._try(), timeout, interval=0.2, what="the machine lock " + path)
+        except BaseException:
+            self.handle.close()
+            raise
+
+    def _try(self):
+        try:
+            fcntl.flock(self.handle, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return True
+        except BlockingIOError:
+            return False
+
+    def release(self):
+        if not self.handle.closed:
+            fcntl.flock(self.handle, fcntl.LOCK_UN)
+            self.handle.close()
+
+
 # --- a scene: everything one test starts, stopped in reverse order ---------------------------------------
 
 class Scene:
     """A temp directory and every process a test starts in it; closing (also on failure) stops them by pid
     in reverse order and removes the directory (kept when TELVA_E2E_KEEP is set, for inspection)."""
 
-    def __init__(self, prefix="telva_e2e_"):
+    def __init__(self, prefix="telva_e2e_", lock_timeout=MACHINE_LOCK_SECONDS):
+        self._closers = []
+        self._lock = MachineLock(lock_timeout)
         self.directory = tempfile.mkdtemp(prefix=prefix)
         self.log = DailyLog()
-        self._closers = []
         self.fleet = None
         self.server = None
         self.service = None
@@ -477,9 +516,13 @@ class Scene:
         self.on_close(self.server.stop)
         return self.server
 
-    def start_service(self, binary, server_address=None, config=None):
+    def start_service(self, binary, server_address=None, config=None, in_place=False):
+        """Runs a copy of binary in the scene's directory, or (in_place) the binary itself with config.ini
+        written beside it."""
         address = server_address or self.server.address
-        self.service = Service(binary, self.path("service"), address, log=self.log, config=config)
+        directory = None if in_place else self.path("service")
+        self.service = Service(binary, directory, address, log=self.log, config=config,
+                               stderr_path=self.path("service.stderr"))
         self.on_close(self.service.kill)
         return self.service
 
@@ -493,6 +536,7 @@ class Scene:
                 errors.append(error)
         if not os.environ.get("TELVA_E2E_KEEP"):
             shutil.rmtree(self.directory, ignore_errors=True)
+        self._lock.release()
         if errors:
             raise HarnessError("cleanup failed: %r" % errors)
 
