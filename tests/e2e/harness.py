@@ -69,6 +69,7 @@ UNRESOLVABLE_HOST = "printer..invalid"
 MISSING_OID = "1.3.6.1.4.1.32473.43.9.9.0"
 
 START_STOP_SECONDS = 60.0
+SANITIZER_MARKERS = ("runtime error:", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer")
 MACHINE_LOCK_PATH = "/var/tmp/telva4-e2e.lock"
 MACHINE_LOCK_SECONDS = 1200.0
 
@@ -417,10 +418,18 @@ class Service:
             self.kill()
             raise HarnessError("the service did not end within %.0f s of SIGTERM" % timeout) from None
         if status != 0:
-            raise HarnessError("the service ended with status %s" % status)
+            raise HarnessError("the service ended with status %s; stderr:\n%s" % (status, self.stderr()))
+        # Sanitizer builds report there and may still exit 0 (UBSan without halt_on_error).
+        for marker in SANITIZER_MARKERS:
+            if marker in self.stderr():
+                raise HarnessError("sanitizer report on the service's stderr:\n" + self.stderr())
         if self.log.count("Service stopped, IP ") <= stopped_before:
             raise HarnessError("no stop line after SIGTERM; log:\n" + self.log.text())
         return status
+
+    def stderr(self):
+        with open(self.stderr_path, errors="replace") as handle:
+            return handle.read()
 
     def kill(self):
         if self.process.poll() is None:
