@@ -73,7 +73,7 @@ def print_table(printers, upload, known_addresses):
                 bad.append(suffix)
                 row.append("%s != %s" % (sent_text, held_text))
             else:
-                row.append(sent_text)
+                row.append(sent_text + (" (none)" if held == "" else ""))
         if got is None or got["cid"] != printer["id"]:
             bad.append("cid")
         mismatches += bool(bad)

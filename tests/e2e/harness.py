@@ -9,7 +9,7 @@ Typical use (POSIX build, the binary run in the foreground):
         fleet = scene.start_fleet(3)
         printers = PrinterList()
         for printer in fleet.printers:
-            printers.add_agent(printer)
+            printers.add_agent(fleet, printer)
         printers.add_unresolvable()
         server = scene.start_server(printers)
         service = scene.start_service(BINARY)          # runs the audit at once (RunNow)

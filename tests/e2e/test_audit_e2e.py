@@ -107,6 +107,8 @@ class CleanRunTest(AuditTest):
         printers.add_agent(self.fleet, agents[0], name="4", printer_id="A-12")
         typed = printers.add_agent(self.fleet, agents[1], oids=TYPED_OIDS, name="x")
         printers.add_agent(self.fleet, agents[1], name="y", serial="SERIAL-NEVER-SENT")
+        # The first identifier is one the agent lacks: noSuchName, an empty reading, no error line.
+        printers.add_agent_missing_oid(self.fleet, agents[0], counter="lifecount", name="z")
         # An octet string goes over as its bytes; the simulator reads the form as ISO-8859-1.
         printers.expected[2]["lco"] = TYPED_VALUES[0][1].encode("utf-8").decode("latin-1")
         server, service = self.run_service(printers)
@@ -114,10 +116,10 @@ class CleanRunTest(AuditTest):
 
         self.assertEqual(server.endpoints(), ["login", "fetch", "update", "logout"])
         self.assertEqual(self.run_messages(),
-                         ["Login TELVA ok", "Printer count 4"] + self.read_lines(printers) +
+                         ["Login TELVA ok", "Printer count 5"] + self.read_lines(printers) +
                          ["Update()", "Logout TELVA ok"])
         upload = self.assert_upload(server, printers)
-        self.assertEqual([name for name, _ in upload["fields"]], upload_field_names(4))
+        self.assertEqual([name for name, _ in upload["fields"]], upload_field_names(5))
         # The values the agents hold, independently of the list builder: agent 3 is 127.0.0.4.
         self.assertEqual(upload["printers"][0]["lco"], "301003")
         self.assertEqual(upload["printers"][0]["sco"], "306003")
@@ -125,6 +127,8 @@ class CleanRunTest(AuditTest):
         self.assertEqual(upload["printers"][2]["lcc"], "-7")
         self.assertEqual(upload["printers"][2]["lccb"], "0")
         self.assertEqual(typed["lifecount"], TYPED_OIDS[0])
+        self.assertEqual(upload["printers"][4]["lco"], "")
+        self.assertEqual(upload["printers"][4]["lcc"], "102001")
         for request in server.requests():
             self.assertNotIn("SN-", request["body"])
             self.assertNotIn("SERIAL-NEVER-SENT", request["body"])
