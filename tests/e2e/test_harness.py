@@ -34,8 +34,9 @@ class DailyLogTest(unittest.TestCase):
     def test_a_line_without_time_stamp_continues_its_entry(self):
         text = ("09/12/2026 07:25:21 Error 0 - Socket Error # 11001\r\nHost not found.\r\n"
                 "09/12/2026 07:25:21 \r\n09/12/2026 07:25:22 Update()\r\n")
-        self.assertEqual(log_entries(text), [("09/12/2026 07:25:21", "Error 0 - Socket Error # 11001\r\nHost not found."),
-                                             ("09/12/2026 07:25:21", ""), ("09/12/2026 07:25:22", "Update()")])
+        self.assertEqual(log_entries(text),
+                         [("09/12/2026 07:25:21", "Error 0 - Socket Error # 11001\r\nHost not found."),
+                          ("09/12/2026 07:25:21", ""), ("09/12/2026 07:25:22", "Update()")])
 
     def test_wait_for_times_out_with_the_log_so_far(self):
         log = DailyLog(self.directory)
