@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""One audit run shown end to end (called by scripts/demo after the build).
+
+    scripts/demo-audit.py BINARY
+
+Starts the contract-server simulator and 12 net-snmp printers on 127.0.0.2 .. 127.0.0.13, serves a list of
+15 printers (the 12, one entry at an address where nothing listens, one asking an agent for an identifier it
+does not have, one whose host name does not resolve), writes config.ini beside BINARY, runs the service in
+the foreground until its first audit has logged out, stops it with SIGTERM, and prints the run's log lines
+and, per printer, what the server received beside what the agent holds. Everything it starts is stopped by
+pid on the way out, also on Ctrl-C. Exit status 0 when every reading matches.
+"""
+
+import os
+import signal
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+
+import harness  # noqa: E402
+from harness import COUNTERS, SUFFIXES, PrinterList, Scene  # noqa: E402
+
+FLEET_SIZE = 12
+RUN_SECONDS = 120
+
+
+def on_signal(number, frame):
+    raise SystemExit(128 + number)
+
+
+def build_list(fleet):
+    printers = PrinterList()
+    agents = fleet.printers
+    for position, agent in enumerate(agents):
+        printers.add_agent(fleet, agent, serial="DEMO-%02d" % (position + 1))
+        if position == 3:
+            printers.add_silent(serial="DEMO-NOBODY")
+        if position == 7:
+            printers.add_agent_missing_oid(fleet, agents[2], serial="DEMO-MISSING-OID")
+        if position == 9:
+            printers.add_unresolvable(serial="DEMO-NO-NAME")
+    return printers
+
+
+def agent_value(address, oid, known_addresses):
+    """What the agent at address answers for oid, asked with net-snmp's own snmpget (None: no agent)."""
+    if address not in known_addresses:
+        return None
+    result = subprocess.run(["snmpget", "-v1", "-c", harness.COMMUNITY, "-t", "2", "-r", "0", "-On", "-Oqv",
+                             address, oid], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, timeout=10)
+    if result.returncode != 0:
+        return ""  # the agent holds no such identifier (noSuchName)
+    value = result.stdout.strip()
+    return value[1:-1] if len(value) >= 2 and value[0] == value[-1] == '"' else value
+
+
+def print_table(printers, upload, known_addresses):
+    received = {p["position"]: p for p in upload["printers"]} if upload else {}
+    header = ["pos", "cid", "ip"] + SUFFIXES + ["check"]
+    rows = []
+    mismatches = 0
+    for position, (_, printer) in enumerate(printers.entries):
+        got = received.get(position)
+        row = [str(position), printer["id"], printer["ip"]]
+        bad = []
+        for counter, suffix in zip(COUNTERS, SUFFIXES):
+            held = agent_value(printer["ip"], printer[counter], known_addresses)
+            sent = got[suffix] if got else None
+            held_text = "-" if held is None else (held or "(none)")
+            sent_text = "(missing)" if sent is None else (sent or "''")
+            if sent is None or sent != (held or ""):
+                bad.append(suffix)
+                row.append("%s != %s" % (sent_text, held_text))
+            else:
+                row.append(sent_text + (" (none)" if held == "" else ""))
+        if got is None or got["cid"] != printer["id"]:
+            bad.append("cid")
+        mismatches += bool(bad)
+        note = "match" if not bad else "MISMATCH " + ",".join(bad)
+        if printer["ip"] not in known_addresses:
+            note += " (no agent)"
+        rows.append(row + [note])
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
+    for row in [header, ["-" * w for w in widths]] + rows:
+        print("  ".join(cell.ljust(width) for cell, width in zip(row, widths)).rstrip())
+    print("\nEach cell is what the server received; '' is an empty reading, and where it differs from what the "
+          "agent holds the cell shows 'received != agent'. (none): the agent holds no such identifier; "
+          "-: no agent at that address.")
+    return mismatches
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    binary = os.path.abspath(sys.argv[1])
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, on_signal)
+    with Scene(prefix="telva_demo_") as scene:
+        print("Starting %d printers (net-snmp agents) on 127.0.0.2 .. 127.0.0.%d ..." % (FLEET_SIZE, FLEET_SIZE + 1))
+        fleet = scene.start_fleet(FLEET_SIZE)
+        printers = build_list(fleet)
+        server = scene.start_server(printers)
+        print("Contract-server simulator on %s; %d printers in the contract." % (server.address, len(printers.entries)))
+        service = scene.start_service(binary, in_place=True)
+        print("Service running in the foreground (pid %d), config: %s" % (service.process.pid, service.config_path))
+        service.wait_for_log("Logout TELVA ok", timeout=RUN_SECONDS)
+        print("First audit done; sending the stop request (SIGTERM), the service ends after its pause ...")
+        service.stop()
+
+        print("\n=== Daily log lines of the run (%s) ===" % harness.POSIX_LOG_DIR)
+        sys.stdout.write(scene.log.text().replace("\r\n", "\n"))
+        print("\n=== Requests the server received ===")
+        print(" ".join(server.endpoints()))
+        uploads = [u for u in server.uploads() if u["accepted"]]
+        upload = uploads[-1] if uploads else None
+        if upload:
+            print("upload: data[count]=%s data[number]=%s, field layout %s" %
+                  (upload["count"], upload["number"], "ok" if upload["layout_ok"] else upload["layout_problem"]))
+        else:
+            print("no upload was accepted")
+        print("\n=== Readings per printer: received by the server vs held by the agent ===")
+        known = {p["address"] for p in fleet.printers if p["running"]}
+        mismatches = print_table(printers, upload, known)
+        print("\n%d of %d printers match." % (len(printers.entries) - mismatches, len(printers.entries)))
+        print("Stopping the printers and the simulator ...")
+    return 0 if upload and upload["layout_ok"] and mismatches == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
