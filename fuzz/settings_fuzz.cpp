@@ -62,16 +62,20 @@ void CheckKey(std::string_view content, std::string_view key) {
     const std::u16string units = telva::platform::Utf8ToUtf16(*value);
     Require(units.size() <= telva::platform::kProfileValueMaxUnits);
     Require(value->find_first_of("\r\n") == std::string::npos); // a value never spans lines
-    if (units.size() < telva::platform::kProfileValueMaxUnits) {
-        // Not cut: the value is the file's own bytes.
-        Require(content.find(*value) != std::string_view::npos);
-        // Blanks around a value are never part of it, except inside quotation marks the reader removed.
-        if (!value->empty() && (IsBlank(value->front()) || IsBlank(value->back()))) {
-            const std::string quoted_double = "\"" + *value + "\"";
-            const std::string quoted_single = "'" + *value + "'";
-            Require(content.find(quoted_double) != std::string_view::npos ||
-                    content.find(quoted_single) != std::string_view::npos);
-        }
+    // The value is the file's own bytes, unless it was cut: then it holds kProfileValueMaxUnits units, or
+    // one less where the last character would have been split.
+    if (content.find(*value) == std::string_view::npos) {
+        Require(units.size() + 1 >= telva::platform::kProfileValueMaxUnits);
+        return;
+    }
+    // Blanks around a value are never part of it, except inside quotation marks the reader removed (a cut
+    // may end the value in a blank).
+    const bool may_be_cut = units.size() + 1 >= telva::platform::kProfileValueMaxUnits;
+    if (!may_be_cut && !value->empty() && (IsBlank(value->front()) || IsBlank(value->back()))) {
+        const std::string quoted_double = "\"" + *value + "\"";
+        const std::string quoted_single = "'" + *value + "'";
+        Require(content.find(quoted_double) != std::string_view::npos ||
+                content.find(quoted_single) != std::string_view::npos);
     }
 }
 
