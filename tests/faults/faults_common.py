@@ -73,7 +73,7 @@ def signals_blocked(pid, number):
 class RawService(harness.Service):
     """harness.Service with the settings file given as text (None: no config.ini at all)."""
 
-    def __init__(self, binary, directory, config_text, log):
+    def __init__(self, binary, directory, config_text, log, env_extra=None):
         os.makedirs(directory, exist_ok=True)
         self.directory = directory
         self.program = os.path.join(directory, os.path.basename(binary))
@@ -86,14 +86,21 @@ class RawService(harness.Service):
         self.stderr_path = os.path.join(directory, "service.stderr")
         env = dict(os.environ)
         env.pop("NOTIFY_SOCKET", None)
+        env.update(env_extra or {})
         with open(self.stderr_path, "wb") as stderr:
             self.process = subprocess.Popen([self.program], cwd=directory, stdin=subprocess.DEVNULL,
                                             stdout=subprocess.DEVNULL, stderr=stderr, env=env)
         self.started_at = time.monotonic()
 
 
-def start_raw_service(scene, config_text):
-    service = RawService(BINARY, scene.path("service"), config_text, scene.log)
+def settings_text(server_address, contract=harness.CONTRACT, user=harness.USER, password=harness.PASSWORD):
+    """config.ini text in section [SERVIDOR]; schedule 99:99 means only the run at start happens."""
+    return "\n".join(["[SERVIDOR]", "contrato=" + contract, "endereco=" + server_address, "horario=99:99",
+                      "user=" + user, "pass=" + password]) + "\n"
+
+
+def start_raw_service(scene, config_text, env_extra=None):
+    service = RawService(BINARY, scene.path("service"), config_text, scene.log, env_extra)
     scene.service = service
     scene.on_close(service.kill)
     return service
@@ -274,6 +281,45 @@ class SnmpResponder:
 
 def send_signal(service, number):
     os.kill(service.process.pid, number)
+
+
+class NotifySocket:
+    """A datagram socket standing in for the init system's notification socket: collects the service's
+    status reports ("STATUS=csRunning" ...) in a thread."""
+
+    def __init__(self, directory):
+        self.path = os.path.join(directory, "notify")
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.sock.bind(self.path)
+        self.sock.settimeout(0.1)
+        self.states = []
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._collect, daemon=True)
+        self.thread.start()
+
+    def _collect(self):
+        while not self.stopping.is_set():
+            try:
+                text = self.sock.recv(4096).decode()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            for line in text.split("\n"):
+                if line.startswith("STATUS="):
+                    self.states.append((time.monotonic(), line[len("STATUS="):]))
+
+    def names(self):
+        return [name for _, name in self.states]
+
+    def wait_for(self, name, count=1, timeout=30):
+        return harness.wait_until(lambda: self.names().count(name) >= count, timeout, interval=0.02,
+                                  what="status %s x%d (seen %r)" % (name, count, self.names()))
+
+    def close(self):
+        self.stopping.set()
+        self.thread.join(timeout=5)
+        self.sock.close()
 
 
 SIGPWR = getattr(signal, "SIGPWR", 30)
