@@ -67,9 +67,12 @@ class ValgrindAudit(fc.FaultCase):
             self.fail("no end within 120 s of SIGTERM")
         with open(report, errors="replace") as handle:
             memcheck = handle.read()
-        print("\n".join(line for line in memcheck.splitlines() if "SUMMARY" in line or "lost:" in line))
+        keys = ("SUMMARY", "lost:", "in use at exit", "All heap blocks")
+        print("\n".join(line for line in memcheck.splitlines() if any(key in line for key in keys)))
         self.assertEqual(status, 0, memcheck[-6000:])
         self.assertIn("ERROR SUMMARY: 0 errors", memcheck)
+        self.assertIn("HEAP SUMMARY", memcheck)
+        self.assertNotRegex(memcheck, r"(definitely|indirectly) lost: [1-9]")
         self.assertIn("Service stopped, IP ", log.text())
 
 
