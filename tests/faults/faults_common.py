@@ -35,7 +35,7 @@ HTTP_TOTAL_S = 300
 
 # Peak resident memory allowed while the service swallows a 100 MB or an endless answer. The answer
 # limit is 64 MiB; a sanitized build keeps freed memory in quarantine and shadow memory beside it.
-PEAK_RSS_LIMIT_KB = (600 if SANITIZED else 200) * 1024
+PEAK_RSS_LIMIT_KB = (300 if SANITIZED else 200) * 1024
 
 PREFIX = "/app/index.php/"
 LOGIN = "zurmo/api/login"
