@@ -85,6 +85,24 @@ std::string UnsignedText(const std::uint8_t* content, std::size_t size) {
     return std::to_string(static_cast<std::int64_t>(value));
 }
 
+// A Counter64 as an unsigned decimal number. Read as characters its bytes would pass for a plausible but
+// wrong reading (31 32 33 is not 123), so a value that does not fit 64 bits gives empty text: no reading
+// rather than a wrong one.
+std::string Counter64Text(const std::uint8_t* content, std::size_t size) {
+    std::size_t first = 0;
+    while (first < size && content[first] == 0) {
+        ++first;
+    }
+    if (size - first > sizeof(std::uint64_t)) {
+        return {};
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = first; i < size; ++i) {
+        value = (value << 8) | content[i];
+    }
+    return std::to_string(value);
+}
+
 std::string ObjectIdText(const std::uint8_t* content, std::size_t size) {
     std::string text;
     bool first = true;
@@ -167,6 +185,8 @@ std::string BerValueText(std::uint8_t tag, const std::uint8_t* content, std::siz
     case kTagGauge:
     case kTagTimeTicks:
         return UnsignedText(content, size);
+    case kTagCounter64:
+        return Counter64Text(content, size);
     case kTagNull:
         return {};
     case kTagObjectId:

@@ -18,6 +18,7 @@ inline constexpr std::uint8_t kTagCounter = 0x41;
 inline constexpr std::uint8_t kTagGauge = 0x42;
 inline constexpr std::uint8_t kTagTimeTicks = 0x43;
 inline constexpr std::uint8_t kTagOpaque = 0x44;
+inline constexpr std::uint8_t kTagCounter64 = 0x46;
 inline constexpr std::uint8_t kPduGetRequest = 0xA0;
 
 inline constexpr std::uint16_t kSnmpPort = 161;

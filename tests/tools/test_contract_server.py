@@ -351,6 +351,15 @@ class MisbehaviourTest(ServerTest):
             if size == 0:
                 break
         self.assertEqual(json.loads(joined)["data"]["items"]["17"]["id"], 5)
+        self.set("fetch", action="chunked", chunk=4096, endless=True, times=1)
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as sock:
+            sock.sendall(request_bytes(FETCH, self.login(), encode_form([("data[number]", "77")])))
+            received = b""
+            while len(received) < 1024 * 1024:
+                received += sock.recv(65536)
+        self.assertIn(b"Transfer-Encoding: chunked", received)
+        self.assertNotIn(b"\r\n0\r\n\r\n", received)
+        self.assertTrue(received.endswith(b" ") or received.endswith(b"\r\n"))
         self.set("fetch", action="reset", times=1)
         try:
             self.assertEqual(self.fetch_raw(), b"")

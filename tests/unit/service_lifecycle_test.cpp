@@ -109,6 +109,33 @@ TEST(ServiceLifecycle, ErrorInStartHandlerIsLoggedAsStart) {
               std::vector<std::string>{"TELVA4Audit: Service failed on start: no settings"});
 }
 
+TEST(ServiceLifecycle, ControlRequestsBeforeTheQueueExistsAreDroppedHarmlessly) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    int stops = 0;
+    IdleLoop loop;
+    service.OnStop = [&](TService&, bool&) { ++stops; };
+    service.OnExecute = std::ref(loop);
+    // Before RunService there is no service thread and no queue: nothing is kept for later.
+    service.QueueControlRequest(kControlStop);
+    service.QueueControlRequest(kControlPause);
+    service.QueueControlRequest(kControlShutdown);
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(csRunning));
+    while (loop.ticks.load() < 20) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_FALSE(service.Terminated());
+    EXPECT_EQ(service.Status(), csRunning);
+    service.QueueControlRequest(kControlStop);
+    run.Join();
+    EXPECT_EQ(stops, 1);
+    // After the service thread is gone, a request has no queue either.
+    service.QueueControlRequest(kControlStop);
+    EXPECT_EQ(stops, 1);
+    EXPECT_TRUE(binding.Events().empty());
+}
+
 TEST(ServiceLifecycle, ErrorEscapingExecuteStopsWithoutHandlingQueuedRequests) {
     FakeServiceBinding binding;
     TestService service(binding);

@@ -309,6 +309,8 @@ class Simulator:
                     return
             elif action == "drip":
                 wire.send_drip(sock, answer.encoded(), rule["interval"], self.stop, behaviour.MAX_WAIT)
+            elif action == "chunked" and rule["endless"]:
+                wire.send_endless_chunked(sock, answer, int(rule["chunk"]), self.stop)
             elif action == "chunked":
                 wire.send_chunked(sock, answer, int(rule["chunk"]))
             elif action == "huge":

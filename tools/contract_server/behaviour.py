@@ -26,7 +26,7 @@ ACTIONS = {
     "close_mid": {"bytes": 10, "reset": False},
     "drip": {"interval": 1.0},
     "huge": {"bytes": 64 * 1024 * 1024, "length": True},
-    "chunked": {"chunk": 7},
+    "chunked": {"chunk": 7, "endless": False},
     "crlf_session": {"where": "session"},
     "reset": {},
     "answer": {"status": 200, "reason": "OK", "headers": [], "body": "", "body_latin1": None, "length": True},

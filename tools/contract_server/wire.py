@@ -135,6 +135,16 @@ def send_chunked(sock, answer, chunk_size):
     sock.sendall(bytes(out))
 
 
+def send_endless_chunked(sock, answer, chunk_size, stop):
+    """The answer's body as the first chunk, then chunks of spaces (white space after JSON is still
+    valid JSON) for ever: no last chunk. Ends when stop is set or the peer goes away (OSError)."""
+    sock.sendall(answer.head(chunked=True) + b"%x\r\n" % len(answer.body) + answer.body + b"\r\n")
+    piece = b"%x\r\n" % max(1, chunk_size) + b" " * max(1, chunk_size) + b"\r\n"
+    block = piece * max(1, 65536 // len(piece))
+    while not stop.is_set():
+        sock.sendall(block)
+
+
 def send_drip(sock, data, interval, stop, limit):
     """One byte every interval seconds; gives up when stop is set or limit seconds have passed."""
     deadline = time.monotonic() + limit

@@ -1,0 +1,80 @@
+// audit_repeat: the service's start handler, then N audit runs in a row with no daily wait between them,
+// printing after each run the process's open file descriptors and resident memory. bench/soak drives it
+// against the contract-server simulator and a printer fleet and judges the figures.
+//
+//   audit_repeat --config PATH --runs N [--log-dir DIR/]
+//
+// Output, one line per run: "run <i> fds <count> rss_kb <VmRSS>".
+
+#include "commons/daily_log.h"
+#include "main.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count; // includes the one the iteration itself holds open
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+int Usage() {
+    std::cerr << "usage: audit_repeat --config PATH --runs N [--log-dir DIR/]\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string config;
+    std::string log_dir;
+    long runs = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string_view option = argv[i];
+        if (option == "--config") {
+            config = argv[i + 1];
+        } else if (option == "--runs") {
+            runs = std::strtol(argv[i + 1], nullptr, 10);
+        } else if (option == "--log-dir") {
+            log_dir = argv[i + 1];
+        } else {
+            return Usage();
+        }
+    }
+    if (config.empty() || runs <= 0 || argc % 2 == 0) {
+        return Usage();
+    }
+    if (!log_dir.empty()) {
+        telva::SetLogDirectory(log_dir);
+    }
+    telva::TTELVA4Audit service;
+    service.SettingsPath = config;
+    bool started = false;
+    service.ServiceStart(started);
+    for (long run = 1; run <= runs; ++run) {
+        service.RunAudit();
+        std::printf("run %ld fds %zu rss_kb %ld\n", run, OpenDescriptors(), ResidentKiB());
+        std::fflush(stdout);
+    }
+    return 0;
+}
