@@ -82,6 +82,22 @@ TEST_F(SettingsFile, IntegerKeyByTheFileRules) {
     EXPECT_EQ(Integer("absent", 50), 50);
 }
 
+#ifdef _WIN32
+// The Windows profile reader takes UTF-16 when the file begins with a byte-order mark.
+TEST_F(SettingsFile, Utf16FileWithByteOrderMarkIsRead) {
+    const std::u16string text = u"[SERVIDOR]\r\nuser=equipe s\u00E3o\r\ncontrato=77\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    Write(bytes);
+    EXPECT_EQ(Text("user"), "equipe s\xC3\xA3o");
+    EXPECT_EQ(Text("contrato"), "77");
+    EXPECT_EQ(Text("pass", "24680"), "24680");
+}
+#endif
+
 TEST(ParseConfigInteger, HexadecimalAndDecimalForms) {
     EXPECT_EQ(ParseConfigInteger("$FFFFFFFF"), -1);
     EXPECT_EQ(ParseConfigInteger("-$10"), -16);
