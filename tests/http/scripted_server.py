@@ -106,9 +106,9 @@ class Handler(socketserver.BaseRequestHandler):
             answers = [{"status": 404, "reason": "No Scenario", "body": ""}]
         self.answer(answers[min(number, len(answers)) - 1])
 
-    def answer(self, spec):
+    def answer(self, script):
         sock = self.request
-        action = spec.get("action")
+        action = script.get("action")
         if action == "hang":
             sock.settimeout(60)
             try:
@@ -117,12 +117,12 @@ class Handler(socketserver.BaseRequestHandler):
             except OSError:
                 pass
             return
-        for status in spec.get("interim", []):
+        for status in script.get("interim", []):
             sock.sendall(b"HTTP/1.1 %d Continue\r\n\r\n" % status)
-        body = spec.get("body", "").encode(spec.get("encoding", "utf-8"))
-        framing = spec.get("framing", "length")
-        head = "HTTP/1.1 %d %s\r\n" % (spec.get("status", 200), spec.get("reason", "OK"))
-        for name, value in spec.get("headers", [["Content-Type", "application/json"]]):
+        body = script.get("body", "").encode(script.get("encoding", "utf-8"))
+        framing = script.get("framing", "length")
+        head = "HTTP/1.1 %d %s\r\n" % (script.get("status", 200), script.get("reason", "OK"))
+        for name, value in script.get("headers", [["Content-Type", "application/json"]]):
             head += "%s: %s\r\n" % (name, value)
         if action == "reset":
             head += "Content-Length: %d\r\n\r\n" % (len(body) + 1000)
@@ -137,8 +137,8 @@ class Handler(socketserver.BaseRequestHandler):
             pieces = [body[i:i + 7] for i in range(0, len(body), 7)]
             body = b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in pieces) + b"0\r\n\r\n"
         sock.sendall(head.encode("latin-1") + b"\r\n" + body)
-        if spec.get("keep_open"):
-            time.sleep(spec["keep_open"])
+        if script.get("keep_open"):
+            time.sleep(script["keep_open"])
 
 
 class Server(socketserver.ThreadingTCPServer):
