@@ -1,7 +1,6 @@
 #include "platform/resolver.h"
 
 #include "platform/socket_error_text.h"
-#include "platform/wide_text_win32.h"
 #include "platform/winsock_win32.h"
 
 #include <winsock2.h>
@@ -13,17 +12,16 @@ namespace telva::platform {
 
 int ResolveIpv4(const std::string& host_name, Ipv4Address& address) {
     EnsureWinsock();
-    // The wide form: the name is UTF-8 text, which the ANSI form would read in the wrong code page.
-    ADDRINFOW hints{};
+    addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
-    ADDRINFOW* list = nullptr;
-    const int result = GetAddrInfoW(Wide(host_name).c_str(), nullptr, &hints, &list);
+    addrinfo* list = nullptr;
+    const int result = getaddrinfo(host_name.c_str(), nullptr, &hints, &list);
     if (result != 0) {
         return result; // already a Windows Sockets code (11001 when the name is not found)
     }
     int code = kWsaHostNotFound;
-    for (const ADDRINFOW* entry = list; entry != nullptr; entry = entry->ai_next) {
+    for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
         if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
             const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
             std::memcpy(address.data(), &in->sin_addr, address.size());
@@ -31,7 +29,7 @@ int ResolveIpv4(const std::string& host_name, Ipv4Address& address) {
             break;
         }
     }
-    FreeAddrInfoW(list);
+    freeaddrinfo(list);
     return code;
 }
 
