@@ -132,6 +132,15 @@ void CheckValueText(const std::uint8_t* data, std::size_t size) {
             Require(text[0] != '-');
         }
         break;
+    case telva::kTagCounter64: {
+        // An unsigned decimal number, or no reading at all when the content is wider than 64 bits.
+        std::size_t significant = length;
+        for (std::size_t i = 0; i < length && content[i] == 0; ++i) {
+            --significant;
+        }
+        Require(significant > 8 ? text.empty() : (!text.empty() && AllOf(text, "0123456789")));
+        break;
+    }
     case telva::kTagNull:
         Require(text.empty());
         break;
