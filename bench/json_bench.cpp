@@ -56,7 +56,8 @@ void BM_ParseAndReadPrinterList(benchmark::State& state) {
     const std::string text = PrinterListAnswer(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         const auto answer = telva::ParseJsonObject(text);
-        const telva::JsonValue& items = *telva::FindMember(*telva::FindMember(*answer, "data"), "items");
+        const telva::JsonValue& items =
+            *telva::FindMember(*telva::FindMember(answer->root(), "data"), "items");
         std::size_t total = 0;
         for (std::size_t i = 0; i < telva::MemberCount(items); ++i) {
             const telva::JsonValue& printer = telva::MemberAt(items, i);

@@ -112,11 +112,13 @@ bool IsWellFormed(const std::string& text) {
 void CheckText(std::string_view body, std::string_view content_type) {
     const std::string text = telva::DecodeAnswerText(body, content_type);
     Require(IsWellFormed(text));
+    // Handing the body over gives the same text (an ASCII body is kept as it is).
+    Require(telva::DecodeAnswerBody(std::string(body), content_type) == text);
     const std::string ascii = telva::ReduceToAscii(text);
     Require(IsAscii(ascii));
     Require(ascii.size() == telva::platform::Utf8ToUtf16(text).size());
-    const std::optional<telva::JsonValue> object = telva::ParseJsonObject(ascii);
-    Require(!object || object->IsObject());
+    const std::optional<telva::JsonDocument> object = telva::ParseJsonObject(ascii);
+    Require(!object || object->root().IsObject());
 }
 
 } // namespace

@@ -47,7 +47,7 @@ int DepthOf(const JsonValue& value) {
 
 // Writes a string with every character outside printable ASCII as \u escapes of its UTF-16 units, so a
 // lone surrogate the reader kept goes back the way it came in.
-void WriteString(const std::string& text, std::string& out) {
+void WriteString(std::string_view text, std::string& out) {
     static constexpr char kHex[] = "0123456789abcdef";
     out.push_back('"');
     for (const char16_t unit : telva::platform::Utf8ToUtf16(text)) {
@@ -71,7 +71,7 @@ void WriteValue(const JsonValue& value, std::string& out) {
             if (i != 0) {
                 out.push_back(',');
             }
-            WriteString(value.names()[i], out);
+            WriteString(value.items()[i].name(), out);
             out.push_back(':');
             WriteValue(value.items()[i], out);
         }
@@ -106,12 +106,12 @@ void WriteValue(const JsonValue& value, std::string& out) {
 }
 
 bool SameStructure(const JsonValue& a, const JsonValue& b) {
-    if (a.kind() != b.kind() || a.text() != b.text() || a.names() != b.names() ||
-        a.items().size() != b.items().size()) {
+    if (a.kind() != b.kind() || a.text() != b.text() || a.items().size() != b.items().size()) {
         return false;
     }
     for (std::size_t i = 0; i < a.items().size(); ++i) {
-        if (!SameStructure(a.items()[i], b.items()[i])) {
+        if ((a.IsObject() && a.items()[i].name() != b.items()[i].name()) ||
+            !SameStructure(a.items()[i], b.items()[i])) {
             return false;
         }
     }
@@ -124,15 +124,13 @@ bool PlainSearch(const JsonValue& root, std::string_view phrase) {
     while (!pending.empty()) {
         const JsonValue* value = pending.back();
         pending.pop_back();
-        if (value->IsString() && value->text().find(phrase) != std::string::npos) {
+        if (value->IsString() && value->text().find(phrase) != std::string_view::npos) {
             return true;
         }
-        for (const std::string& name : value->names()) {
-            if (name.find(phrase) != std::string::npos) {
+        for (const JsonValue& item : value->items()) {
+            if (value->IsObject() && item.name().find(phrase) != std::string_view::npos) {
                 return true;
             }
-        }
-        for (const JsonValue& item : value->items()) {
             pending.push_back(&item);
         }
     }
@@ -170,14 +168,14 @@ void CheckReadingRules(const JsonValue& value) {
 
     // Members by name and by position.
     if (value.IsObject()) {
-        Require(telva::MemberCount(value) == value.names().size());
-        Require(value.names().size() == value.items().size());
-        for (std::size_t i = 0; i < value.names().size(); ++i) {
-            Require(&telva::MemberAt(value, i) == &value.items()[i]);
-            const JsonValue* found = telva::FindMember(value, value.names()[i]);
+        const auto members = value.items();
+        Require(telva::MemberCount(value) == members.size());
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            Require(&telva::MemberAt(value, i) == &members[i]);
+            const JsonValue* found = telva::FindMember(value, members[i].name());
             Require(found != nullptr);
             std::size_t first = 0;
-            while (value.names()[first] != value.names()[i]) {
+            while (members[first].name() != members[i].name()) {
                 ++first;
             }
             Require(found == &value.items()[first]);
@@ -221,12 +219,13 @@ void CheckDepthBound(const std::string& written, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::optional<JsonValue> parsed = telva::ParseJsonObject(bytes);
-    const bool signed_out = parsed && telva::ContainsText(*parsed, kSignInPhrase);
-    if (!parsed) {
+    const std::optional<telva::JsonDocument> document = telva::ParseJsonObject(bytes);
+    const bool signed_out = document && telva::ContainsText(document->root(), kSignInPhrase);
+    if (!document) {
         Require(!telva::ParseJsonObject(" " + std::string(bytes) + "\r\n").has_value());
         return 0;
     }
+    const JsonValue* parsed = &document->root();
     Require(parsed->IsObject());
     const int depth = DepthOf(*parsed);
     Require(depth >= 1 && depth <= telva::kMaxJsonDepth);
@@ -236,11 +235,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string written;
     WriteValue(*parsed, written);
-    const std::optional<JsonValue> again = telva::ParseJsonObject(written);
-    Require(again.has_value() && SameStructure(*parsed, *again));
+    const std::optional<telva::JsonDocument> again = telva::ParseJsonObject(written);
+    Require(again.has_value() && SameStructure(*parsed, again->root()));
 
-    const std::optional<JsonValue> padded = telva::ParseJsonObject("\t " + std::string(bytes) + "\r\n ");
-    Require(padded.has_value() && SameStructure(*parsed, *padded));
+    const std::optional<telva::JsonDocument> padded =
+        telva::ParseJsonObject("\t " + std::string(bytes) + "\r\n ");
+    Require(padded.has_value() && SameStructure(*parsed, padded->root()));
 
     // Building and reading the deepest document is costly: done for a sample of the inputs only.
     if (written.size() < 4096 && (size % 16 == 0 || depth > telva::kMaxJsonDepth - 8)) {

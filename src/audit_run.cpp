@@ -12,6 +12,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace telva {
@@ -106,14 +107,18 @@ void TTELVA4Audit::RunAudit() {
         WriteLog("Erro no login");
         return;
     }
-    const std::optional<JsonValue> data = FetchItemData(AuditSettings.ContractNumber);
-    if (!data) {
-        ApiLogout();
-        return;
-    }
     // Every printer is read from the list before any is queried: a list the run cannot use is reported
-    // and nothing is uploaded, without spending time on the printers.
-    const PrinterList list = ReadPrinterList(*data);
+    // and nothing is uploaded, without spending time on the printers. The parsed answer is let go as soon
+    // as the records hold what the run needs.
+    PrinterList list;
+    {
+        const std::optional<JsonDocument> data = FetchItemData(AuditSettings.ContractNumber);
+        if (!data) {
+            ApiLogout();
+            return;
+        }
+        list = ReadPrinterList(data->root());
+    }
     if (!list.problem.empty()) {
         WriteLog("Printer list not usable, nothing uploaded: " + list.problem);
         ApiLogout();
@@ -122,14 +127,15 @@ void TTELVA4Audit::RunAudit() {
     const std::size_t count = list.records.size();
     FormFields form;
     WriteLog("Printer count " + std::to_string(count));
-    std::vector<PrinterRecord> readings(count);
     for (std::size_t i = 0; i < count; ++i) {
-        ReadPrinter(list.records[i], readings[i]);
+        PrinterRecord reading;
+        ReadPrinter(list.records[i], reading);
         const std::string prefix = "data[items][" + std::to_string(i);
         for (std::size_t k = 0; k < kReadingSuffixes.size(); ++k) {
-            form.AddField(prefix + kReadingSuffixes[k], readings[i].Fields[kFirstCounterField + k]);
+            form.AddField(prefix + kReadingSuffixes[k], std::move(reading.Fields[kFirstCounterField + k]));
         }
-        form.AddField(prefix + "][cid]", list.records[i].Fields[kIdField]);
+        form.AddField(prefix + "][cid]", std::move(list.records[i].Fields[kIdField]));
+        list.records[i] = PrinterRecord(); // done with: the memory passes to the form as the run goes on
     }
     form.AddField("data[count]", std::to_string(count));
     form.AddField("data[number]", AuditSettings.ContractNumber);

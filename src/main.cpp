@@ -3,6 +3,7 @@
 #include "commons/daily_log.h"
 #include "commons/local_address.h"
 #include "commons/settings.h"
+#include "platform/memory.h"
 #include "platform/unicode.h"
 
 namespace telva {
@@ -59,7 +60,11 @@ void TTELVA4Audit::ServiceStop(bool& Stopped) {
 }
 
 void TTELVA4Audit::ServiceExecute(TService& Sender) {
-    RunScheduleLoop(Sender, schedule_, [this] { RunAudit(); });
+    RunScheduleLoop(Sender, schedule_, [this] {
+        RunAudit();
+        // What a run allocated (the printer list, the upload form) is given back while the service rests.
+        platform::ReleaseFreeMemory();
+    });
 }
 
 } // namespace telva

@@ -137,16 +137,27 @@ std::string DecodeAnswerText(std::string_view body, std::string_view content_typ
     return platform::Latin1ToUtf8(body);
 }
 
-std::string ReduceToAscii(std::string_view utf8) {
-    std::string ascii;
-    ascii.reserve(utf8.size());
-    bool plain = true;
-    for (const char c : utf8) {
-        plain = plain && static_cast<unsigned char>(c) < 0x80;
+std::string DecodeAnswerBody(std::string&& body, std::string_view content_type) {
+    if (IsAscii(body)) {
+        return std::move(body);
     }
-    if (plain) {
+    return DecodeAnswerText(std::string_view(body), content_type);
+}
+
+bool IsAscii(std::string_view bytes) {
+    unsigned char high = 0;
+    for (const char c : bytes) {
+        high |= static_cast<unsigned char>(c); // no early exit, so the loop vectorizes
+    }
+    return high < 0x80;
+}
+
+std::string ReduceToAscii(std::string_view utf8) {
+    if (IsAscii(utf8)) {
         return std::string(utf8);
     }
+    std::string ascii;
+    ascii.reserve(utf8.size());
     for (const char16_t unit : platform::Utf8ToUtf16(utf8)) {
         ascii.push_back(BestFitAscii(unit));
     }

@@ -13,6 +13,12 @@ std::string CharsetOf(std::string_view content_type);
 // iso-8859-1, us-ascii (a byte from 0x80 on becomes "?") and windows-1252. No charset, or one not known
 // here: each byte becomes the character with the same number.
 std::string DecodeAnswerText(std::string_view body, std::string_view content_type);
+// DecodeAnswerText for a body the caller gives up: a body of ASCII bytes only, which every charset above
+// reads as itself, is handed back without a copy.
+std::string DecodeAnswerBody(std::string&& body, std::string_view content_type);
+
+// True when every byte is below 0x80.
+bool IsAscii(std::string_view bytes);
 
 // Reduces UTF-8 text to 7-bit ASCII: each UTF-16 unit up to U+007F stays, common Latin letters with
 // diacritics and a few typographic marks become their nearest ASCII character, and everything else

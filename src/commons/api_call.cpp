@@ -16,7 +16,7 @@ bool relogin_running = false;
 // from it, if it was readable.
 struct Exchange {
     std::optional<std::string> answer_text;
-    std::optional<JsonValue> object;
+    std::optional<JsonDocument> object;
 };
 
 // One request with a freshly prepared client, disposed of before this returns. Never raises.
@@ -25,7 +25,9 @@ Exchange Request(const std::string& url, const FormFields& form) {
     try {
         const HttpClient client = PrepareHttpClient();
         exchange.answer_text = client.PostForm(url, form);
-        exchange.object = ParseJsonObject(ReduceToAscii(*exchange.answer_text));
+        // Text that is ASCII already is its own reduction: it is parsed where it lies.
+        const std::string& text = *exchange.answer_text;
+        exchange.object = IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
     } catch (...) {
         // A failed exchange: whatever arrived is kept for the log.
     }
@@ -40,7 +42,7 @@ public:
     ReloginMark& operator=(const ReloginMark&) = delete;
 };
 
-std::optional<JsonValue> Fail(const std::string& answer_text, const std::string& url) {
+std::optional<JsonDocument> Fail(const std::string& answer_text, const std::string& url) {
     WriteLog(answer_text);
     WriteLog(url);
     return std::nullopt;
@@ -48,20 +50,20 @@ std::optional<JsonValue> Fail(const std::string& answer_text, const std::string&
 
 } // namespace
 
-std::optional<JsonValue> CallApi(std::string_view path, const FormFields& form) {
+std::optional<JsonDocument> CallApi(std::string_view path, const FormFields& form) {
     std::string url;
     std::string last_answer_text;
     try {
         url = AuditSettings.BaseUrl + std::string(path);
         Exchange exchange = Request(url, form);
         if (exchange.answer_text) {
-            last_answer_text = *exchange.answer_text;
+            last_answer_text = std::move(*exchange.answer_text);
         }
         if (!exchange.object) {
             return Fail(last_answer_text, url);
         }
 
-        if (!relogin_running && ContainsText(*exchange.object, kSessionExpiredPhrase)) {
+        if (!relogin_running && ContainsText(exchange.object->root(), kSessionExpiredPhrase)) {
             ApiSession.SessionId.clear();
             bool logged_in = false;
             {
@@ -71,7 +73,7 @@ std::optional<JsonValue> CallApi(std::string_view path, const FormFields& form) 
             if (logged_in) {
                 exchange = Request(url, form);
                 if (exchange.answer_text) {
-                    last_answer_text = *exchange.answer_text;
+                    last_answer_text = std::move(*exchange.answer_text);
                 }
                 if (!exchange.object) {
                     return Fail(last_answer_text, url);
@@ -79,7 +81,7 @@ std::optional<JsonValue> CallApi(std::string_view path, const FormFields& form) 
             }
         }
 
-        const JsonValue& answer = *exchange.object;
+        const JsonValue& answer = exchange.object->root();
         const JsonValue* status = FindMember(answer, "status");
         const JsonValue* data = FindMember(answer, "data");
         if (status == nullptr || data == nullptr || FindMember(answer, "errors") == nullptr) {
@@ -88,7 +90,8 @@ std::optional<JsonValue> CallApi(std::string_view path, const FormFields& form) 
         if (ValueText(*status) != "SUCCESS") {
             return std::nullopt;
         }
-        return *data;
+        exchange.object->Select(*data);
+        return std::move(exchange.object);
     } catch (...) {
         // A "status" number without text, or memory running out: a failed exchange like any other.
         return Fail(last_answer_text, url);

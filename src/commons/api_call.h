@@ -13,10 +13,10 @@ namespace telva {
 inline constexpr std::string_view kSessionExpiredPhrase = "Sign in required";
 
 // POSTs `form` to AuditSettings.BaseUrl + `path`. Yields the envelope's "data" when its "status" is
-// "SUCCESS" (a null "data" included), none otherwise. When the answer mentions kSessionExpiredPhrase
-// anywhere, logs in again once and repeats the request with the same form. A failed exchange writes two
-// log lines: the last answer text of this call's own requests (empty when none arrived) and the URL.
-// Never raises.
-std::optional<JsonValue> CallApi(std::string_view path, const FormFields& form);
+// "SUCCESS" (a null "data" included), none otherwise: a document owned by the caller whose root is "data".
+// When the answer mentions kSessionExpiredPhrase anywhere, logs in again once and repeats the request with
+// the same form. A failed exchange writes two log lines: the last answer text of this call's own requests
+// (empty when none arrived) and the URL. Never raises.
+std::optional<JsonDocument> CallApi(std::string_view path, const FormFields& form);
 
 } // namespace telva

@@ -7,10 +7,10 @@
 namespace telva {
 
 bool ApiLogin() {
-    const std::optional<JsonValue> data = CallApi(kLoginPath, FormFields());
-    if (data && data->IsObject()) {
-        const JsonValue* session_id = FindMember(*data, "sessionId");
-        const JsonValue* token = FindMember(*data, "token");
+    const std::optional<JsonDocument> data = CallApi(kLoginPath, FormFields());
+    if (data && data->root().IsObject()) {
+        const JsonValue* session_id = FindMember(data->root(), "sessionId");
+        const JsonValue* token = FindMember(data->root(), "token");
         if (session_id != nullptr && token != nullptr) {
             try {
                 std::string session_text = ValueText(*session_id);
@@ -37,13 +37,13 @@ bool ApiLogout() {
     return true;
 }
 
-std::optional<JsonValue> FetchItemData(const std::string& number) {
+std::optional<JsonDocument> FetchItemData(const std::string& number) {
     FormFields form;
     form.AddField("data[number]", number);
     return CallApi(kFetchItemDataPath, form);
 }
 
-std::optional<JsonValue> UpdateItemData(const FormFields& form) {
+std::optional<JsonDocument> UpdateItemData(const FormFields& form) {
     return CallApi(kUpdateItemDataPath, form);
 }
 

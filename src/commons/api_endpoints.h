@@ -23,9 +23,9 @@ bool ApiLogin();
 bool ApiLogout();
 
 // The contract's printer data: the "data" of a "SUCCESS" answer to a form holding "data[number]".
-std::optional<JsonValue> FetchItemData(const std::string& number);
+std::optional<JsonDocument> FetchItemData(const std::string& number);
 
 // Posts the caller's upload form unchanged; the "data" of a "SUCCESS" answer or none.
-std::optional<JsonValue> UpdateItemData(const FormFields& form);
+std::optional<JsonDocument> UpdateItemData(const FormFields& form);
 
 } // namespace telva

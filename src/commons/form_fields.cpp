@@ -55,6 +55,10 @@ std::string FormFields::Body() const {
     return body;
 }
 
+void FormFields::WriteBody(const std::function<void(std::string_view)>& write) const {
+    EncodeBody(boundary_, fields_, [&write](const std::string& piece) { write(piece); });
+}
+
 std::size_t FormFields::BodyLength() const {
     std::size_t length = 0;
     EncodeBody(boundary_, fields_, [&length](const std::string& piece) { length += piece.size(); });

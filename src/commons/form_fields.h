@@ -6,7 +6,9 @@
 #include "commons/time_source.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace telva {
@@ -35,6 +37,9 @@ public:
     std::string Body() const;
     // The number of bytes Body() yields, computed by running the same encoding.
     std::size_t BodyLength() const;
+    // The same bytes handed to `write` piece by piece (one part at a time), so that a large form can be
+    // sent without the whole body in memory.
+    void WriteBody(const std::function<void(std::string_view)>& write) const;
 
 private:
     std::string boundary_;

@@ -286,6 +286,7 @@ void HttpAnswerReader::StartBody() {
         state_ = State::kBodyToClose;
     } else {
         remaining_ = *length;
+        answer_.body.reserve(remaining_); // within max_body_: the body is assembled in place, never regrown
         state_ = remaining_ == 0 ? State::kDone : State::kBodyByLength;
     }
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace telva {
@@ -44,6 +45,8 @@ public:
     // block: its body is never wanted, so it is not read.
     bool Complete() const { return state_ == State::kDone; }
     const HttpAnswer& answer() const { return answer_; }
+    // Hands the answer over, leaving the reader's own empty.
+    HttpAnswer TakeAnswer() { return std::move(answer_); }
 
 private:
     enum class State {

@@ -19,6 +19,7 @@ HttpLimits& Limits() {
 }
 
 constexpr std::size_t kReceiveBufferBytes = 64 * 1024;
+constexpr std::size_t kSendBufferBytes = 64 * 1024;
 
 std::uint32_t MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
     const auto left =
@@ -64,15 +65,23 @@ std::string HttpClient::RequestHead(std::string_view url, const FormFields& form
 
 std::string HttpClient::PostForm(std::string_view url, const FormFields& form) const {
     const HttpTarget target = ParseHttpUrl(url);
-    const std::string body = form.Body();
-    const std::string head =
-        ComposeRequestHead(target.target, target.host_header, form.boundary(), body.size(), custom_lines_);
+    // The body is encoded twice, once for its length and once while it is sent, and never held whole: the
+    // head and the parts go out through one buffer of kSendBufferBytes.
+    std::string outgoing = ComposeRequestHead(target.target, target.host_header, form.boundary(),
+                                              form.BodyLength(), custom_lines_);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.total_ms);
     auto connection = platform::TcpConnection::Connect(target.connect_host, target.port,
                                                        std::min(limits_.connect_ms, limits_.total_ms));
-    connection.SendAll(head, limits_.idle_ms, deadline);
-    connection.SendAll(body, limits_.idle_ms, deadline);
+    outgoing.reserve(kSendBufferBytes);
+    form.WriteBody([&](std::string_view piece) {
+        outgoing.append(piece);
+        if (outgoing.size() >= kSendBufferBytes) {
+            connection.SendAll(outgoing, limits_.idle_ms, deadline);
+            outgoing.clear();
+        }
+    });
+    connection.SendAll(outgoing, limits_.idle_ms, deadline);
 
     HttpAnswerReader reader(limits_.max_body_bytes);
     std::string buffer(kReceiveBufferBytes, '\0');
@@ -89,12 +98,13 @@ std::string HttpClient::PostForm(std::string_view url, const FormFields& form) c
         }
     }
 
-    const HttpAnswer& answer = reader.answer();
+    HttpAnswer answer = reader.TakeAnswer();
     if (answer.status < 200 || answer.status > 299) {
         throw HttpError("HTTP/1.0 " + std::to_string(answer.status) + " " + answer.reason);
     }
     const std::string* content_type = answer.FindHeader("Content-Type");
-    return DecodeAnswerText(answer.body, content_type != nullptr ? *content_type : std::string_view());
+    return DecodeAnswerBody(std::move(answer.body),
+                            content_type != nullptr ? *content_type : std::string_view());
 }
 
 } // namespace telva

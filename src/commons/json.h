@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -17,13 +19,13 @@ enum class JsonKind : std::uint8_t { kObject, kArray, kString, kNumber, kTrue, k
 // Containers nested deeper than this make a text unreadable, so hostile input cannot exhaust the stack.
 inline constexpr int kMaxJsonDepth = 512;
 
-// One parsed JSON value. Objects keep their members in document order, duplicates included; strings hold
-// their decoded text as UTF-8 (a lone surrogate escape in its generalized three-byte form); numbers hold
-// the exact text of their literal.
+// One parsed JSON value, stored inside the JsonDocument that owns it and valid while that document lives
+// (a copy is a view of the same value). Objects keep their members in document order, duplicates included;
+// strings hold their decoded text as UTF-8 (a lone surrogate escape in its generalized three-byte form);
+// numbers hold the exact text of their literal.
 class JsonValue {
 public:
     JsonValue() = default; // null
-    explicit JsonValue(JsonKind kind) : kind_(kind) {}
 
     JsonKind kind() const { return kind_; }
     bool IsObject() const { return kind_ == JsonKind::kObject; }
@@ -33,19 +35,50 @@ public:
     bool IsNull() const { return kind_ == JsonKind::kNull; }
 
     // A string's decoded content or a number's literal; empty for every other kind.
-    const std::string& text() const { return text_; }
-    // An array's elements, or an object's member values in document order.
-    const std::vector<JsonValue>& items() const { return items_; }
-    // An object's member names, parallel to items(); empty for every other kind.
-    const std::vector<std::string>& names() const { return names_; }
+    std::string_view text() const { return IsString() || IsNumber() ? std::string_view(text_, size_) : ""; }
+    // An array's elements, or an object's member values in document order; empty for every other kind.
+    std::span<const JsonValue> items() const {
+        return IsObject() || IsArray() ? std::span<const JsonValue>(items_, size_)
+                                       : std::span<const JsonValue>();
+    }
+    // The decoded name of the object member this value is the value of; empty for any other value.
+    std::string_view name() const { return std::string_view(name_, name_size_); }
 
 private:
     friend class JsonParser;
 
+    union {
+        const char* text_ = nullptr; // string and number: the text, in the document's text store
+        const JsonValue* items_;     // object and array: the first of size_ consecutive values
+    };
+    const char* name_ = nullptr;
+    std::uint32_t size_ = 0; // bytes of text, or number of items
+    std::uint32_t name_size_ = 0;
     JsonKind kind_ = JsonKind::kNull;
-    std::string text_;
-    std::vector<JsonValue> items_;
-    std::vector<std::string> names_;
+};
+
+// A parsed text: every value of it in one array, every string and literal in one text store, and the value
+// the document stands for (its root). Moving a document keeps every JsonValue of it valid.
+class JsonDocument {
+public:
+    JsonDocument(JsonDocument&&) noexcept = default;
+    JsonDocument& operator=(JsonDocument&&) noexcept = default;
+    JsonDocument(const JsonDocument&) = delete;
+    JsonDocument& operator=(const JsonDocument&) = delete;
+    ~JsonDocument() = default;
+
+    const JsonValue& root() const { return *root_; }
+    // Makes `value`, which must be a value of this document, the value the document stands for; the rest
+    // of the text is kept alive with it.
+    void Select(const JsonValue& value) { root_ = &value; }
+
+private:
+    friend class JsonParser;
+    JsonDocument() = default;
+
+    std::unique_ptr<char[]> text_store_;
+    std::vector<JsonValue> values_;
+    const JsonValue* root_ = nullptr;
 };
 
 // Raised by ValueText for a number that has no text.
@@ -56,7 +89,7 @@ public:
 
 // Parses bytes holding exactly one JSON object, with only whitespace (space, tab, CR, LF) around it. Any
 // other text, invalid UTF-8, or nesting deeper than kMaxJsonDepth gives none.
-std::optional<JsonValue> ParseJsonObject(std::string_view bytes);
+std::optional<JsonDocument> ParseJsonObject(std::string_view bytes);
 
 // The value of the first member of `object` named exactly `name`; none when absent or not an object.
 const JsonValue* FindMember(const JsonValue& object, std::string_view name);

@@ -5,6 +5,8 @@
 #include "platform/unicode.h"
 
 #include <array>
+#include <cstring>
+#include <limits>
 
 namespace telva {
 namespace {
@@ -39,24 +41,49 @@ bool IsDigit(char c) {
 
 } // namespace
 
+// An upper bound on the number of values in a text: every value is the root, the first item of a
+// container, or follows a comma. Brackets and commas inside strings only make the bound looser.
+std::size_t MaxValueCount(std::string_view bytes) {
+    std::size_t count = 1;
+    for (const char c : bytes) {
+        count += static_cast<std::size_t>(c == ',') + static_cast<std::size_t>(c == '[') +
+                 static_cast<std::size_t>(c == '{');
+    }
+    return count;
+}
+
+// Reads a text in one pass. Finished values go to the document's value array, whose room is reserved up
+// front so it never moves: the items of a container are collected on a scratch stack and copied there as
+// one block when the container closes. Decoded strings and number literals are written one after another
+// into the text store, which is as large as the text itself (decoding never lengthens a string).
 class JsonParser {
 public:
     JsonParser(const char* begin, const char* end) : p_(begin), end_(end) {}
 
-    std::optional<JsonValue> ParseDocument() {
+    std::optional<JsonDocument> ParseDocument() {
         SkipWhitespace();
         if (p_ == end_ || *p_ != '{') {
             return std::nullopt;
         }
-        JsonValue root;
-        if (!ParseValue(root, 0)) {
+        const std::string_view bytes(p_, static_cast<std::size_t>(end_ - p_));
+        JsonDocument document;
+        document.text_store_.reset(
+            new char[bytes.size()]); // left uninitialized: only what is written is used
+        out_ = document.text_store_.get();
+        document.values_.reserve(MaxValueCount(bytes));
+        values_ = &document.values_;
+
+        scratch_.emplace_back();
+        if (!ParseValue(0, 0)) {
             return std::nullopt;
         }
         SkipWhitespace();
         if (p_ != end_) {
             return std::nullopt;
         }
-        return root;
+        document.values_.push_back(scratch_[0]);
+        document.root_ = &document.values_.back();
+        return document;
     }
 
 private:
@@ -75,86 +102,82 @@ private:
         return false;
     }
 
-    bool ParseLiteral(std::string_view word, JsonKind kind, JsonValue& out) {
+    bool ParseLiteral(std::string_view word, JsonKind kind, std::size_t slot) {
         if (static_cast<std::size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word) {
             return false;
         }
         p_ += word.size();
-        out.kind_ = kind;
+        scratch_[slot].kind_ = kind;
         return true;
     }
 
-    bool ParseValue(JsonValue& out, int depth) {
+    // Parses one value into scratch_[slot]. The scratch stack may grow meanwhile, so the slot is named by
+    // its position, never held by reference across a nested parse.
+    bool ParseValue(std::size_t slot, int depth) {
         SkipWhitespace();
         if (p_ == end_) {
             return false;
         }
         switch (*p_) {
         case '{':
-            return ParseObject(out, depth + 1);
+            return ParseContainer(slot, depth + 1, JsonKind::kObject, '}');
         case '[':
-            return ParseArray(out, depth + 1);
+            return ParseContainer(slot, depth + 1, JsonKind::kArray, ']');
         case '"':
-            out.kind_ = JsonKind::kString;
-            return ParseString(out.text_);
+            scratch_[slot].kind_ = JsonKind::kString;
+            return ParseString(scratch_[slot].text_, scratch_[slot].size_);
         case 't':
-            return ParseLiteral("true", JsonKind::kTrue, out);
+            return ParseLiteral("true", JsonKind::kTrue, slot);
         case 'f':
-            return ParseLiteral("false", JsonKind::kFalse, out);
+            return ParseLiteral("false", JsonKind::kFalse, slot);
         case 'n':
-            return ParseLiteral("null", JsonKind::kNull, out);
+            return ParseLiteral("null", JsonKind::kNull, slot);
         default:
-            out.kind_ = JsonKind::kNumber;
-            return ParseNumber(out.text_);
+            scratch_[slot].kind_ = JsonKind::kNumber;
+            return ParseNumber(scratch_[slot].text_, scratch_[slot].size_);
         }
     }
 
-    bool ParseObject(JsonValue& out, int depth) {
+    bool ParseContainer(std::size_t slot, int depth, JsonKind kind, char closer) {
         if (depth > kMaxJsonDepth) {
             return false;
         }
-        ++p_; // '{'
-        out.kind_ = JsonKind::kObject;
-        if (Consume('}')) {
-            return true;
+        ++p_; // '{' or '['
+        const std::size_t first = scratch_.size();
+        if (!Consume(closer)) {
+            do {
+                const std::size_t item = scratch_.size();
+                scratch_.emplace_back();
+                if (kind == JsonKind::kObject) {
+                    SkipWhitespace();
+                    if (p_ == end_ || *p_ != '"' ||
+                        !ParseString(scratch_[item].name_, scratch_[item].name_size_) || !Consume(':')) {
+                        return false;
+                    }
+                }
+                if (!ParseValue(item, depth)) {
+                    return false;
+                }
+            } while (Consume(','));
+            if (!Consume(closer)) {
+                return false;
+            }
         }
-        do {
-            SkipWhitespace();
-            if (p_ == end_ || *p_ != '"') {
-                return false;
-            }
-            out.names_.emplace_back();
-            if (!ParseString(out.names_.back()) || !Consume(':')) {
-                return false;
-            }
-            out.items_.emplace_back();
-            if (!ParseValue(out.items_.back(), depth)) {
-                return false;
-            }
-        } while (Consume(','));
-        return Consume('}');
-    }
-
-    bool ParseArray(JsonValue& out, int depth) {
-        if (depth > kMaxJsonDepth) {
-            return false;
-        }
-        ++p_; // '['
-        out.kind_ = JsonKind::kArray;
-        if (Consume(']')) {
-            return true;
-        }
-        do {
-            out.items_.emplace_back();
-            if (!ParseValue(out.items_.back(), depth)) {
-                return false;
-            }
-        } while (Consume(','));
-        return Consume(']');
+        // Every value pushed to values_ is one the count bounds, so this stays within the reserved room.
+        const std::size_t count = scratch_.size() - first;
+        const JsonValue* items = values_->data() + values_->size();
+        values_->insert(values_->end(), scratch_.begin() + static_cast<std::ptrdiff_t>(first),
+                        scratch_.end());
+        scratch_.resize(first);
+        JsonValue& container = scratch_[slot];
+        container.kind_ = kind;
+        container.items_ = items;
+        container.size_ = static_cast<std::uint32_t>(count);
+        return true;
     }
 
     // -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
-    bool ParseNumber(std::string& out) {
+    bool ParseNumber(const char*& text, std::uint32_t& size) {
         const char* start = p_;
         if (p_ != end_ && *p_ == '-') {
             ++p_;
@@ -190,8 +213,17 @@ private:
                 ++p_;
             }
         }
-        out.assign(start, p_);
+        text = Store(start, p_);
+        size = static_cast<std::uint32_t>(p_ - start);
         return true;
+    }
+
+    // Copies bytes to the end of the text store; yields where they start.
+    const char* Store(const char* begin, const char* end) {
+        char* const start = out_;
+        std::memcpy(out_, begin, static_cast<std::size_t>(end - begin));
+        out_ += end - begin;
+        return start;
     }
 
     int ReadHex4() {
@@ -210,7 +242,7 @@ private:
         return value;
     }
 
-    bool ParseEscape(std::string& out) {
+    bool ParseEscape() {
         if (p_ == end_) {
             return false;
         }
@@ -219,22 +251,22 @@ private:
         case '"':
         case '\\':
         case '/':
-            out.push_back(c);
+            *out_++ = c;
             return true;
         case 'b':
-            out.push_back('\b');
+            *out_++ = '\b';
             return true;
         case 'f':
-            out.push_back('\f');
+            *out_++ = '\f';
             return true;
         case 'n':
-            out.push_back('\n');
+            *out_++ = '\n';
             return true;
         case 'r':
-            out.push_back('\r');
+            *out_++ = '\r';
             return true;
         case 't':
-            out.push_back('\t');
+            *out_++ = '\t';
             return true;
         case 'u':
             break;
@@ -258,13 +290,13 @@ private:
                 p_ = saved;
             }
         }
-        platform::AppendUtf8(out, code_point);
+        out_ = platform::WriteUtf8(code_point, out_);
         return true;
     }
 
     // One well-formed UTF-8 sequence of two to four bytes (no overlong form, no surrogate, at most
     // U+10FFFF), copied unchanged.
-    bool CopyUtf8Sequence(std::string& out) {
+    bool CopyUtf8Sequence() {
         const auto byte = [this](std::ptrdiff_t i) { return static_cast<unsigned char>(p_[i]); };
         const unsigned char lead = byte(0);
         std::ptrdiff_t length = 0;
@@ -291,33 +323,37 @@ private:
                 return false;
             }
         }
-        out.append(p_, static_cast<std::size_t>(length));
+        Store(p_, p_ + length);
         p_ += length;
         return true;
     }
 
-    bool ParseString(std::string& out) {
+    // Decodes a string (p_ at its opening quote) to the end of the text store.
+    bool ParseString(const char*& text, std::uint32_t& size) {
         ++p_; // opening quote
+        const char* const start = out_;
         while (true) {
             const char* run = p_;
             while (p_ != end_ && kPlain[static_cast<unsigned char>(*p_)]) {
                 ++p_;
             }
-            out.append(run, p_);
+            Store(run, p_);
             if (p_ == end_) {
                 return false;
             }
             const auto c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
+                text = start;
+                size = static_cast<std::uint32_t>(out_ - start);
                 return true;
             }
             if (c == '\\') {
                 ++p_;
-                if (!ParseEscape(out)) {
+                if (!ParseEscape()) {
                     return false;
                 }
-            } else if (c < 0x20 || !CopyUtf8Sequence(out)) {
+            } else if (c < 0x20 || !CopyUtf8Sequence()) {
                 return false;
             }
         }
@@ -325,9 +361,15 @@ private:
 
     const char* p_;
     const char* end_;
+    char* out_ = nullptr;                      // the end of what the text store holds
+    std::vector<JsonValue>* values_ = nullptr; // the document's value array
+    std::vector<JsonValue> scratch_;           // values whose container is still open
 };
 
-std::optional<JsonValue> ParseJsonObject(std::string_view bytes) {
+std::optional<JsonDocument> ParseJsonObject(std::string_view bytes) {
+    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt; // sizes are kept in 32 bits; answers are capped far below this
+    }
     JsonParser parser(bytes.data(), bytes.data() + bytes.size());
     return parser.ParseDocument();
 }

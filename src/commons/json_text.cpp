@@ -78,10 +78,12 @@ std::string DoubleText(std::string_view literal, std::string_view decimal_separa
 } // namespace
 
 const JsonValue* FindMember(const JsonValue& object, std::string_view name) {
-    const std::vector<std::string>& names = object.names();
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name) {
-            return &object.items()[i];
+    if (!object.IsObject()) {
+        return nullptr;
+    }
+    for (const JsonValue& member : object.items()) {
+        if (member.name() == name) {
+            return &member;
         }
     }
     return nullptr;
@@ -92,10 +94,10 @@ std::size_t MemberCount(const JsonValue& object) {
 }
 
 const JsonValue& MemberAt(const JsonValue& object, std::size_t position) {
-    if (!object.IsObject()) {
-        throw std::out_of_range("MemberAt on a JSON value that is not an object");
+    if (!object.IsObject() || position >= object.items().size()) {
+        throw std::out_of_range("MemberAt: no member at position " + std::to_string(position));
     }
-    return object.items().at(position);
+    return object.items()[position];
 }
 
 std::string NumberText(std::string_view literal, std::string_view decimal_separator) {
@@ -113,7 +115,7 @@ std::string NumberText(std::string_view literal, std::string_view decimal_separa
 std::string ValueText(const JsonValue& value) {
     switch (value.kind()) {
     case JsonKind::kString:
-        return value.text();
+        return std::string(value.text());
     case JsonKind::kNumber: {
         std::string text = NumberText(value.text(), ".");
         // Only a rendering with a decimal point needs the regional separator.
@@ -130,15 +132,11 @@ std::string ValueText(const JsonValue& value) {
 
 bool ContainsText(const JsonValue& value, std::string_view phrase) {
     if (value.IsString()) {
-        return value.text().find(phrase) != std::string::npos;
-    }
-    for (const std::string& name : value.names()) {
-        if (name.find(phrase) != std::string::npos) {
-            return true;
-        }
+        return value.text().find(phrase) != std::string_view::npos;
     }
     for (const JsonValue& item : value.items()) {
-        if (ContainsText(item, phrase)) {
+        if ((value.IsObject() && item.name().find(phrase) != std::string_view::npos) ||
+            ContainsText(item, phrase)) {
             return true;
         }
     }

@@ -17,6 +17,8 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // Appends one code point (0..0x10FFFF, surrogates included) in generalized UTF-8.
 void AppendUtf8(std::string& out, char32_t code_point);
+// The same, written at `out` (room for four bytes); yields the position after the last byte written.
+char* WriteUtf8(char32_t code_point, char* out);
 
 // Each byte becomes the character with the same number (ISO-8859-1).
 std::string Latin1ToUtf8(std::string_view bytes);

@@ -66,7 +66,7 @@ protected:
 
     int Requests() const { return server_.RequestCount(CurrentTestName()); }
     std::string Target(int number) const {
-        return FindMember(server_.Record(CurrentTestName(), number), "target")->text();
+        return std::string(FindMember(server_.Record(CurrentTestName(), number).root(), "target")->text());
     }
     std::string RawRequest(int number) const { return server_.RawRequest(CurrentTestName(), number); }
     std::string Url(std::string_view path) const { return AuditSettings.BaseUrl + std::string(path); }
@@ -96,10 +96,10 @@ TEST_F(CallApiTest, EnvelopeRules) {
             Answer(R"({"status":"SUCCESS","data":1,"errors":0}{})")});
     const auto ok = CallApi("a/", FormFields());
     ASSERT_TRUE(ok);
-    EXPECT_EQ(ValueText(*FindMember(*ok, "n")), "1");
+    EXPECT_EQ(ValueText(*FindMember(ok->root(), "n")), "1");
     const auto null_data = CallApi("b/", FormFields());
     ASSERT_TRUE(null_data);
-    EXPECT_TRUE(null_data->IsNull());
+    EXPECT_TRUE(null_data->root().IsNull());
     EXPECT_FALSE(CallApi("c/", FormFields())); // lower-case status: none, no log line
     EXPECT_FALSE(CallApi("d/", FormFields())); // only the first "status" counts
     EXPECT_EQ(LogLines().size(), 0u);
@@ -137,15 +137,15 @@ TEST_F(CallApiTest, AnswerIsReducedToAsciiBeforeParsing) {
                 "headers": [["Content-Type", "application/json; charset=utf-8"]]})"});
     const auto data = CallApi("x/", FormFields());
     ASSERT_TRUE(data);
-    EXPECT_EQ(FindMember(*data, "raw")->text(), "Sao");
-    EXPECT_EQ(FindMember(*data, "escaped")->text(), "S\xC3\xA3o");
+    EXPECT_EQ(FindMember(data->root(), "raw")->text(), "Sao");
+    EXPECT_EQ(FindMember(data->root(), "escaped")->text(), "S\xC3\xA3o");
 }
 
 TEST_F(CallApiTest, ExpiredSessionLogsInOnceAndRepeatsTheSameForm) {
     Script({kExpired, kLoginOk, kOk});
     const auto data = FetchItemData("C-77");
     ASSERT_TRUE(data);
-    EXPECT_EQ(ValueText(*FindMember(*data, "n")), "1");
+    EXPECT_EQ(ValueText(*FindMember(data->root(), "n")), "1");
     ASSERT_EQ(Requests(), 3);
     EXPECT_EQ(Target(2), "/" + CurrentTestName() + "/app/index.php/zurmo/api/login");
     EXPECT_NE(RawRequest(1).find("\r\nZURMO_SESSION_ID: OLD\r\nZURMO_TOKEN: OLDTOKEN\r\n"),
@@ -197,7 +197,7 @@ TEST_F(CallApiTest, FailedReLoginEvaluatesTheFirstAnswer) {
     Script({Answer(R"({"status":"SUCCESS","data":"kept","errors":0,"m":"Sign in required"})"), kServerError});
     const auto data = CallApi("x/", FormFields());
     ASSERT_TRUE(data);
-    EXPECT_EQ(data->text(), "kept");
+    EXPECT_EQ(data->root().text(), "kept");
     EXPECT_EQ(Requests(), 2);
     // The login's own failed exchange leaves its two lines.
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"", Url("zurmo/api/login")}));
@@ -263,11 +263,13 @@ TEST_F(CallApiTest, FetchAndUpdateSendTheirPathsAndForms) {
               "/" + CurrentTestName() + "/app/index.php/contractItems/contractItem/api/fetchItemData/");
     EXPECT_EQ(Target(2),
               "/" + CurrentTestName() + "/app/index.php/contractItems/contractItem/api/updateItemData/");
-    const auto fetch_fields = FindMember(server_.Record(CurrentTestName(), 1), "fields")->items();
+    const JsonDocument fetch = server_.Record(CurrentTestName(), 1);
+    const auto fetch_fields = FindMember(fetch.root(), "fields")->items();
     ASSERT_EQ(fetch_fields.size(), 1u);
     EXPECT_EQ(fetch_fields[0].items()[0].text(), "data[number]");
     EXPECT_EQ(fetch_fields[0].items()[1].text(), "");
-    const auto update_fields = FindMember(server_.Record(CurrentTestName(), 2), "fields")->items();
+    const JsonDocument update = server_.Record(CurrentTestName(), 2);
+    const auto update_fields = FindMember(update.root(), "fields")->items();
     ASSERT_EQ(update_fields.size(), 3u);
     EXPECT_EQ(update_fields[2].items()[1].text(), "C-1");
 }

@@ -66,7 +66,8 @@ TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
     form.AddField("data[delimiter]", "--" + form.boundary() + "--\r\n--" + form.boundary());
     form.AddField("data[euro]", "5\xE2\x82\xAC");
     Post(form);
-    const JsonValue record = server_.Record(CurrentTestName(), 1);
+    const JsonDocument document = server_.Record(CurrentTestName(), 1);
+    const JsonValue& record = document.root();
     EXPECT_TRUE(FindMember(record, "defects")->items().empty());
     const auto& fields = FindMember(record, "fields")->items();
     ASSERT_EQ(fields.size(), kValues.size() + 2);
@@ -74,7 +75,8 @@ TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
         EXPECT_EQ(fields[i].items()[0].text(), kValues[i].first);
         EXPECT_EQ(fields[i].items()[1].text(), kValues[i].second) << kValues[i].first;
     }
-    EXPECT_EQ(fields[kValues.size()].items()[1].text(), "--" + form.boundary() + "--\r\n--" + form.boundary());
+    EXPECT_EQ(fields[kValues.size()].items()[1].text(),
+              "--" + form.boundary() + "--\r\n--" + form.boundary());
     EXPECT_EQ(fields.back().items()[1].text(), "5?");
 }
 

@@ -95,13 +95,13 @@ public:
     }
 
     // The server's record of request `number`: target, lines, fields (decoded by python's email package).
-    JsonValue Record(const std::string& scenario, int number) const {
-        const auto record =
+    JsonDocument Record(const std::string& scenario, int number) const {
+        auto record =
             ParseJsonObject(ReadFileBytes(directory_ / scenario / (std::to_string(number) + ".json")));
         if (!record) {
             throw std::runtime_error("unreadable request record");
         }
-        return *record;
+        return std::move(*record);
     }
 
 private:

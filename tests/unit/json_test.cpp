@@ -2,13 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 namespace telva {
 namespace {
 
-JsonValue Parse(std::string_view text) {
-    auto value = ParseJsonObject(text);
-    EXPECT_TRUE(value) << text;
-    return value ? std::move(*value) : JsonValue();
+JsonDocument Parse(std::string_view text) {
+    auto document = ParseJsonObject(text);
+    if (!document) {
+        throw std::runtime_error("unreadable: " + std::string(text));
+    }
+    return std::move(*document);
+}
+
+std::vector<std::string> Names(const JsonValue& object) {
+    std::vector<std::string> names;
+    for (const JsonValue& member : object.items()) {
+        names.emplace_back(member.name());
+    }
+    return names;
 }
 
 TEST(JsonRead, OneObjectWithOnlyWhitespaceAround) {
@@ -59,9 +74,11 @@ TEST(JsonRead, StrictGrammar) {
 }
 
 TEST(JsonRead, KindsNumbersAndDocumentOrder) {
-    const JsonValue v = Parse(R"({"s":"x","n":-12.50e+3,"t":true,"f":false,"z":null,"a":[1,"2",[]],"o":{}})");
+    const JsonDocument document =
+        Parse(R"({"s":"x","n":-12.50e+3,"t":true,"f":false,"z":null,"a":[1,"2",[]],"o":{}})");
+    const JsonValue& v = document.root();
     ASSERT_EQ(MemberCount(v), 7u);
-    EXPECT_EQ(v.names(), (std::vector<std::string>{"s", "n", "t", "f", "z", "a", "o"}));
+    EXPECT_EQ(Names(v), (std::vector<std::string>{"s", "n", "t", "f", "z", "a", "o"}));
     EXPECT_EQ(MemberAt(v, 0).kind(), JsonKind::kString);
     EXPECT_EQ(MemberAt(v, 1).kind(), JsonKind::kNumber);
     EXPECT_EQ(MemberAt(v, 1).text(), "-12.50e+3");
@@ -76,27 +93,30 @@ TEST(JsonRead, KindsNumbersAndDocumentOrder) {
 }
 
 TEST(JsonRead, DuplicatesStayAndLookupTakesTheFirstExactName) {
-    const JsonValue v = Parse(R"({"status":"FAIL","Status":"x","st\u0061tus":"SUCCESS","status":"SUCCESS"})");
+    const JsonDocument document =
+        Parse(R"({"status":"FAIL","Status":"x","st\u0061tus":"SUCCESS","status":"SUCCESS"})");
+    const JsonValue& v = document.root();
     ASSERT_EQ(MemberCount(v), 4u);
     ASSERT_NE(FindMember(v, "status"), nullptr);
     EXPECT_EQ(FindMember(v, "status")->text(), "FAIL");
     EXPECT_EQ(MemberAt(v, 2).text(), "SUCCESS");
-    EXPECT_EQ(v.names()[2], "status");
+    EXPECT_EQ(Names(v)[2], "status");
     EXPECT_EQ(FindMember(v, "STATUS"), nullptr);
     EXPECT_EQ(FindMember(v, "stat"), nullptr);
     EXPECT_EQ(FindMember(MemberAt(v, 0), "status"), nullptr);
 }
 
 TEST(JsonRead, EscapesAreDecoded) {
-    const JsonValue v =
+    const JsonDocument document =
         Parse(R"({"e":"\"\\\/\b\f\n\r\t","u":"\u00e3\u20AC","p":"\ud83d\ude00","l":"\ud800x","r":"\udc00"})");
+    const JsonValue& v = document.root();
     EXPECT_EQ(FindMember(v, "e")->text(), "\"\\/\b\f\n\r\t");
     EXPECT_EQ(FindMember(v, "u")->text(), "\xC3\xA3\xE2\x82\xAC");
     EXPECT_EQ(FindMember(v, "p")->text(), "\xF0\x9F\x98\x80");
     // A lone surrogate keeps its generalized three-byte form.
     EXPECT_EQ(FindMember(v, "l")->text(), "\xED\xA0\x80x");
     EXPECT_EQ(FindMember(v, "r")->text(), "\xED\xB0\x80");
-    EXPECT_EQ(Parse("{\"raw\":\"S\xC3\xA3o\"}").items()[0].text(), "S\xC3\xA3o");
+    EXPECT_EQ(Parse("{\"raw\":\"S\xC3\xA3o\"}").root().items()[0].text(), "S\xC3\xA3o");
 }
 
 TEST(JsonRead, NestingDeeperThanTheBoundIsUnreadable) {
@@ -120,13 +140,48 @@ TEST(JsonRead, NestingDeeperThanTheBoundIsUnreadable) {
 }
 
 TEST(JsonRead, PhraseSearchCoversNamesAndStringsAtAnyDepth) {
-    const JsonValue nested = Parse(R"({"data":{"list":[1,{"x":["ok","please Sign in required now"]}]}})");
-    EXPECT_TRUE(ContainsText(nested, "Sign in required"));
-    EXPECT_TRUE(ContainsText(Parse(R"({"Sign in required":1})"), "Sign in required"));
-    EXPECT_TRUE(ContainsText(Parse(R"({"m":"\u0053ign\u0020in required"})"), "Sign in required"));
-    EXPECT_FALSE(ContainsText(Parse(R"({"m":"sign in required"})"), "Sign in required"));
-    EXPECT_FALSE(ContainsText(Parse(R"({"m":["Sign in","required"]})"), "Sign in required"));
-    EXPECT_FALSE(ContainsText(Parse(R"({"m":"Sign  in required"})"), "Sign in required"));
+    const JsonDocument nested = Parse(R"({"data":{"list":[1,{"x":["ok","please Sign in required now"]}]}})");
+    EXPECT_TRUE(ContainsText(nested.root(), "Sign in required"));
+    EXPECT_TRUE(ContainsText(Parse(R"({"Sign in required":1})").root(), "Sign in required"));
+    EXPECT_TRUE(ContainsText(Parse(R"({"m":"\u0053ign\u0020in required"})").root(), "Sign in required"));
+    EXPECT_FALSE(ContainsText(Parse(R"({"m":"sign in required"})").root(), "Sign in required"));
+    EXPECT_FALSE(ContainsText(Parse(R"({"m":["Sign in","required"]})").root(), "Sign in required"));
+    EXPECT_FALSE(ContainsText(Parse(R"({"m":"Sign  in required"})").root(), "Sign in required"));
+}
+
+TEST(JsonDocument, ValuesStayValidWhenTheDocumentMovesAndSelectNarrowsIt) {
+    std::optional<JsonDocument> document = ParseJsonObject(
+        R"({"status":"SUCCESS","data":{"items":{"7":{"id":"7","ip":"127.0.0.2"}}},"errors":null})");
+    ASSERT_TRUE(document);
+    const JsonValue* data = FindMember(document->root(), "data");
+    ASSERT_NE(data, nullptr);
+    document->Select(*data);
+    const JsonDocument moved = std::move(*document);
+    document.reset();
+    EXPECT_EQ(&moved.root(), data);
+    const JsonValue& printer = MemberAt(*FindMember(moved.root(), "items"), 0);
+    EXPECT_EQ(printer.name(), "7");
+    EXPECT_EQ(ValueText(*FindMember(printer, "ip")), "127.0.0.2");
+}
+
+TEST(JsonDocument, EveryValueFitsWhereCommasAndBracketsHideInStrings) {
+    // The value array is sized from a count of commas and brackets; strings full of them, empty
+    // containers and deep nesting must all stay within it.
+    std::string text =
+        R"({"a":",,,[[{{","b":[],"c":{},"d":[[[[]]]],"e":[1,[2,[3,{"f":[4,5,{}]}]]],"g":"]}"})";
+    const JsonDocument document = Parse(text);
+    EXPECT_EQ(Names(document.root()), (std::vector<std::string>{"a", "b", "c", "d", "e", "g"}));
+    const JsonValue& e = *FindMember(document.root(), "e");
+    EXPECT_EQ(e.items()[1].items()[1].items()[1].items()[0].items()[2].kind(), JsonKind::kObject);
+    EXPECT_EQ(FindMember(document.root(), "g")->text(), "]}");
+    // A long flat array: one value per two bytes, the densest text there is.
+    std::string flat = "{\"v\":[0";
+    for (int i = 1; i < 100000; ++i) {
+        flat += ",0";
+    }
+    flat += "]}";
+    const JsonDocument dense = Parse(flat);
+    EXPECT_EQ(FindMember(dense.root(), "v")->items().size(), 100000u);
 }
 
 } // namespace

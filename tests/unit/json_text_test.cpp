@@ -8,7 +8,7 @@ namespace {
 std::string TextOf(std::string_view member_json) {
     const auto value = ParseJsonObject("{\"v\":" + std::string(member_json) + "}");
     EXPECT_TRUE(value) << member_json;
-    return value ? ValueText(*FindMember(*value, "v")) : std::string("<unreadable>");
+    return value ? ValueText(*FindMember(value->root(), "v")) : std::string("<unreadable>");
 }
 
 TEST(ValueText, StringsAndLiterals) {
@@ -50,10 +50,10 @@ TEST(ValueText, NumbersWithoutTextAreErrorsTheCallerSees) {
                                 "100000000000E1", "1e400", "-1e309"}) {
         const auto value = ParseJsonObject("{\"v\":" + std::string(literal) + "}");
         ASSERT_TRUE(value) << literal;
-        EXPECT_THROW(ValueText(value->items()[0]), JsonValueError) << literal;
+        EXPECT_THROW(ValueText(value->root().items()[0]), JsonValueError) << literal;
     }
     try {
-        ValueText(ParseJsonObject("{\"v\":1e400}")->items()[0]);
+        ValueText(ParseJsonObject("{\"v\":1e400}")->root().items()[0]);
     } catch (const JsonValueError& error) {
         EXPECT_STREQ(error.what(), "The number 1e400 cannot be read as text");
     }
