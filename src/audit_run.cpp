@@ -12,7 +12,6 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace telva {
@@ -132,9 +131,9 @@ void TTELVA4Audit::RunAudit() {
         ReadPrinter(list.records[i], reading);
         const std::string prefix = "data[items][" + std::to_string(i);
         for (std::size_t k = 0; k < kReadingSuffixes.size(); ++k) {
-            form.AddField(prefix + kReadingSuffixes[k], std::move(reading.Fields[kFirstCounterField + k]));
+            form.AddField(prefix + kReadingSuffixes[k], reading.Fields[kFirstCounterField + k]);
         }
-        form.AddField(prefix + "][cid]", std::move(list.records[i].Fields[kIdField]));
+        form.AddField(prefix + "][cid]", list.records[i].Fields[kIdField]);
         list.records[i] = PrinterRecord(); // done with: the memory passes to the form as the run goes on
     }
     form.AddField("data[count]", std::to_string(count));

@@ -138,22 +138,14 @@ std::string DecodeAnswerText(std::string_view body, std::string_view content_typ
 }
 
 std::string DecodeAnswerBody(std::string&& body, std::string_view content_type) {
-    if (IsAscii(body)) {
+    if (platform::IsAscii(body)) {
         return std::move(body);
     }
     return DecodeAnswerText(std::string_view(body), content_type);
 }
 
-bool IsAscii(std::string_view bytes) {
-    unsigned char high = 0;
-    for (const char c : bytes) {
-        high |= static_cast<unsigned char>(c); // no early exit, so the loop vectorizes
-    }
-    return high < 0x80;
-}
-
 std::string ReduceToAscii(std::string_view utf8) {
-    if (IsAscii(utf8)) {
+    if (platform::IsAscii(utf8)) {
         return std::string(utf8);
     }
     std::string ascii;

@@ -17,9 +17,6 @@ std::string DecodeAnswerText(std::string_view body, std::string_view content_typ
 // reads as itself, is handed back without a copy.
 std::string DecodeAnswerBody(std::string&& body, std::string_view content_type);
 
-// True when every byte is below 0x80.
-bool IsAscii(std::string_view bytes);
-
 // Reduces UTF-8 text to 7-bit ASCII: each UTF-16 unit up to U+007F stays, common Latin letters with
 // diacritics and a few typographic marks become their nearest ASCII character, and everything else
 // becomes "?" (a character outside the Basic Multilingual Plane gives "??").

@@ -5,6 +5,7 @@
 #include "commons/daily_log.h"
 #include "commons/http_client.h"
 #include "commons/process_records.h"
+#include "platform/unicode.h"
 
 namespace telva {
 namespace {
@@ -27,7 +28,8 @@ Exchange Request(const std::string& url, const FormFields& form) {
         exchange.answer_text = client.PostForm(url, form);
         // Text that is ASCII already is its own reduction: it is parsed where it lies.
         const std::string& text = *exchange.answer_text;
-        exchange.object = IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
+        exchange.object =
+            platform::IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
     } catch (...) {
         // A failed exchange: whatever arrived is kept for the log.
     }

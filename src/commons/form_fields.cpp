@@ -10,22 +10,34 @@ namespace {
 
 // Runs the body encoding, handing each finished piece to `sink`. One scratch buffer carries the pieces so
 // that the length and the bytes come from exactly the same code.
-template <typename Sink>
-void EncodeBody(const std::string& boundary, const std::vector<FormField>& fields, Sink&& sink) {
-    if (fields.empty()) {
+// Text goes into the body one byte per character (ISO-8859-1); ASCII text is that already.
+void AppendLatin1(std::string_view utf8, std::string& out) {
+    if (platform::IsAscii(utf8)) {
+        out.append(utf8);
+    } else {
+        out.append(platform::Utf8ToLatin1(utf8));
+    }
+}
+
+template <typename Sink> void EncodeBody(const FormFields& form, Sink&& sink) {
+    if (form.empty()) {
         return;
     }
+    const std::string& boundary = form.boundary();
     std::string piece;
-    for (const FormField& field : fields) {
+    for (std::size_t i = 0; i < form.size(); ++i) {
         piece.clear();
         piece.append("--").append(boundary).append("\r\n");
         piece.append("Content-Disposition: form-data; name=\"");
-        piece.append(platform::Utf8ToLatin1(field.name));
+        AppendLatin1(form.name(i), piece);
         piece.append("\"\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n");
-        if (field.value.empty()) {
+        const std::string_view value = form.value(i);
+        if (value.empty()) {
             piece.append("\r\n");
+        } else if (platform::IsAscii(value)) {
+            AppendQuotedPrintable(value, piece);
         } else {
-            AppendQuotedPrintable(platform::Utf8ToLatin1(field.value), piece);
+            AppendQuotedPrintable(platform::Utf8ToLatin1(value), piece);
         }
         sink(piece);
     }
@@ -45,23 +57,36 @@ std::string MakeBoundary(const platform::LocalDateTime& t) {
 
 FormFields::FormFields(TimeSource& time) : boundary_(MakeBoundary(time.Now())) {}
 
-void FormFields::AddField(std::string name, std::string value) {
-    fields_.push_back(FormField{std::move(name), std::move(value)});
+void FormFields::AddField(std::string_view name, std::string_view value) {
+    store_.append(name);
+    const std::size_t name_end = store_.size();
+    store_.append(value);
+    ends_.push_back(FieldEnds{name_end, store_.size()});
+}
+
+std::string_view FormFields::name(std::size_t index) const {
+    const std::size_t begin = index == 0 ? 0 : ends_[index - 1].value_end;
+    return std::string_view(store_).substr(begin, ends_[index].name_end - begin);
+}
+
+std::string_view FormFields::value(std::size_t index) const {
+    const FieldEnds& ends = ends_[index];
+    return std::string_view(store_).substr(ends.name_end, ends.value_end - ends.name_end);
 }
 
 std::string FormFields::Body() const {
     std::string body;
-    EncodeBody(boundary_, fields_, [&body](const std::string& piece) { body += piece; });
+    EncodeBody(*this, [&body](const std::string& piece) { body += piece; });
     return body;
 }
 
 void FormFields::WriteBody(const std::function<void(std::string_view)>& write) const {
-    EncodeBody(boundary_, fields_, [&write](const std::string& piece) { write(piece); });
+    EncodeBody(*this, [&write](const std::string& piece) { write(piece); });
 }
 
 std::size_t FormFields::BodyLength() const {
     std::size_t length = 0;
-    EncodeBody(boundary_, fields_, [&length](const std::string& piece) { length += piece.size(); });
+    EncodeBody(*this, [&length](const std::string& piece) { length += piece.size(); });
     return length;
 }
 

@@ -13,24 +13,22 @@
 
 namespace telva {
 
-struct FormField {
-    std::string name;  // ASCII, of the form data[...]
-    std::string value; // any UTF-8 text, possibly empty
-};
-
 class FormFields {
 public:
     // An empty form whose boundary comes from the local date and time of this moment.
     explicit FormFields(TimeSource& time = SystemTime());
 
-    // Appends one field; fields are never reordered or removed.
-    void AddField(std::string name, std::string value);
+    // Appends one field: an ASCII name of the form data[...] and any UTF-8 text, possibly empty, as its
+    // value. Fields are never reordered or removed.
+    void AddField(std::string_view name, std::string_view value);
 
     // Eight hyphens and 15 digits: month, day, two-digit year, hour, minute, second, millisecond.
     const std::string& boundary() const { return boundary_; }
-    const std::vector<FormField>& fields() const { return fields_; }
-    std::size_t size() const { return fields_.size(); }
-    bool empty() const { return fields_.empty(); }
+    std::size_t size() const { return ends_.size(); }
+    bool empty() const { return ends_.empty(); }
+    // The name and value of field `index` (from 0, in the order added).
+    std::string_view name(std::size_t index) const;
+    std::string_view value(std::size_t index) const;
 
     // The body bytes: for each field a part header and its quoted-printable data, then the closing
     // delimiter; nothing at all for an empty form.
@@ -42,8 +40,15 @@ public:
     void WriteBody(const std::function<void(std::string_view)>& write) const;
 
 private:
+    // Every name and value, one after another in one store (a large form is tens of thousands of fields),
+    // and where each field's name and value end in it.
+    struct FieldEnds {
+        std::size_t name_end;
+        std::size_t value_end;
+    };
     std::string boundary_;
-    std::vector<FormField> fields_;
+    std::string store_;
+    std::vector<FieldEnds> ends_;
 };
 
 // The boundary for a form created at `time`.

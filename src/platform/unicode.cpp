@@ -45,6 +45,14 @@ char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
 
 } // namespace
 
+bool IsAscii(std::string_view bytes) {
+    unsigned char high = 0;
+    for (const char c : bytes) {
+        high |= static_cast<unsigned char>(c); // no early exit, so the loop vectorizes
+    }
+    return high < 0x80;
+}
+
 char* WriteUtf8(char32_t cp, char* out) {
     if (cp < 0x80) {
         *out++ = static_cast<char>(cp);

@@ -15,6 +15,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // Encodes UTF-16 code units as UTF-8; a lone surrogate keeps its three-byte generalized form.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// True when every byte is below 0x80: ASCII text, the same in UTF-8 and in ISO-8859-1.
+bool IsAscii(std::string_view bytes);
+
 // Appends one code point (0..0x10FFFF, surrogates included) in generalized UTF-8.
 void AppendUtf8(std::string& out, char32_t code_point);
 // The same, written at `out` (room for four bytes); yields the position after the last byte written.

@@ -56,6 +56,22 @@ TEST_F(HttpClientTest, RequestBytesAreExactlyTheComposedHeadAndBody) {
     EXPECT_NE(raw.find("\r\nHost: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n"), std::string::npos);
 }
 
+TEST_F(HttpClientTest, LargeFormIsSentThroughTheBufferUnchanged) {
+    // A body of many send buffers: what arrives is still exactly the head and the whole body.
+    Script(R"([{"body": "{}"}])");
+    FormFields form;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string prefix = "data[items][" + std::to_string(i) + "]";
+        form.AddField(prefix + "[lco]", std::to_string(1000000 + i));
+        form.AddField(prefix + "[cid]", i % 7 == 0 ? "S\xC3\xA3o\r\n." + std::string(90, 'x') : "");
+    }
+    const HttpClient client = HttpClient::ForCredentials("user", "pw");
+    EXPECT_EQ(client.PostForm(Url(), form), "{}");
+    const std::string body = form.Body();
+    ASSERT_GT(body.size(), 4u * 64 * 1024);
+    EXPECT_EQ(server_.RawRequest(CurrentTestName(), 1), client.RequestHead(Url(), form) + body);
+}
+
 TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
     Script(R"([{"body": "{}"}])");
     FormFields form;

@@ -28,6 +28,22 @@ TEST(AnswerText, BodyIsDecodedByTheDeclaredCharset) {
               "a?b");
 }
 
+TEST(AnswerText, HandedOverBodyIsKeptWhenAsciiAndDecodedOtherwise) {
+    for (const char* type : {"application/json; charset=utf-8", "application/json; charset=us-ascii",
+                             "text/plain; charset=windows-1252", "application/json"}) {
+        std::string body(4096, 'a');
+        body += "{\"k\":\"v\"}";
+        const std::string expected = DecodeAnswerText(body, type);
+        const char* const bytes = body.data();
+        const std::string text = DecodeAnswerBody(std::move(body), type);
+        EXPECT_EQ(text, expected) << type;
+        EXPECT_EQ(text.data(), bytes) << type << ": an ASCII body is not copied";
+        for (const char* other : {"S\xC3\xA3o", "S\xE3o", "\x80\xFF"}) {
+            EXPECT_EQ(DecodeAnswerBody(std::string(other), type), DecodeAnswerText(other, type)) << type;
+        }
+    }
+}
+
 TEST(AnswerText, ReductionKeepsAsciiAndFitsCommonLatinLetters) {
     EXPECT_EQ(ReduceToAscii("{\"a\":\"b\"}"), "{\"a\":\"b\"}");
     EXPECT_EQ(ReduceToAscii("S\xC3\xA3o Jo\xC3\xA3o \xC3\x87"

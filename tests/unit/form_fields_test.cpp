@@ -80,5 +80,30 @@ TEST(FormBody, SendingTwiceGivesTheSameBytes) {
     EXPECT_EQ(form.size(), 2u);
 }
 
+TEST(FormBody, WrittenPiecesAreTheBodyAndFieldsReadBackAsAdded) {
+    FormFields form;
+    form.AddField("data[items][0][lco]", "");
+    form.AddField("data[items][0][cid]", "S\xC3\xA3o\r\n.x");
+    form.AddField("data[count]", std::string(200, '='));
+    form.AddField("", "no name");
+    ASSERT_EQ(form.size(), 4u);
+    EXPECT_EQ(form.name(0), "data[items][0][lco]");
+    EXPECT_EQ(form.value(0), "");
+    EXPECT_EQ(form.name(1), "data[items][0][cid]");
+    EXPECT_EQ(form.value(1), "S\xC3\xA3o\r\n.x");
+    EXPECT_EQ(form.value(2), std::string(200, '='));
+    EXPECT_EQ(form.name(3), "");
+    EXPECT_EQ(form.value(3), "no name");
+    std::string written;
+    int pieces = 0;
+    form.WriteBody([&](std::string_view piece) {
+        written.append(piece);
+        ++pieces;
+    });
+    EXPECT_EQ(written, form.Body());
+    EXPECT_EQ(pieces, 5); // one per field and the closing delimiter
+    EXPECT_EQ(form.BodyLength(), written.size());
+}
+
 } // namespace
 } // namespace telva
