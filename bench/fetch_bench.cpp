@@ -120,7 +120,7 @@ void BM_FetchPrinterList(benchmark::State& state) {
             state.SkipWithError("FetchItemData failed (see the server's record)");
             break;
         }
-        const telva::JsonValue* items = telva::FindMember(*data, "items");
+        const telva::JsonValue* items = telva::FindMember(data->root(), "items");
         printers = items != nullptr ? telva::MemberCount(*items) : 0;
         benchmark::DoNotOptimize(printers);
     }
