@@ -1,12 +1,15 @@
 // The upload form of an audit of N printers: seven fields per printer, named as the audit run names them
 // (data[items][i][lco], lcc, lcm, lccb, lcmb, sco, then cid), then data[count] and data[number]. Timed for
-// 1000, 10000 and 50000 printers; the per-printer counters stay flat when the cost grows linearly.
+// 1000, 10000 and 50000 printers; the per-printer counters stay flat when the cost grows linearly. The body
+// is never held whole: it is encoded once for its length and once into the send buffer.
 
 #include "commons/form_fields.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -38,27 +41,47 @@ void SetPerPrinterCounters(benchmark::State& state, std::size_t body_bytes) {
         printers, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
+// What sending the form costs the client: the length for the request head, then the body through one
+// 64 KiB buffer, as HttpClient::PostForm sends it (here the buffer's contents go nowhere). Returns the
+// body's length.
+std::size_t StreamBody(const telva::FormFields& form, std::string& buffer) {
+    const std::size_t length = form.BodyLength();
+    std::size_t streamed = 0;
+    buffer.clear();
+    form.WriteBody([&](std::string_view piece) {
+        buffer.append(piece);
+        if (buffer.size() >= 64 * 1024) {
+            benchmark::DoNotOptimize(buffer.data());
+            streamed += buffer.size();
+            buffer.clear();
+        }
+    });
+    streamed += buffer.size();
+    if (streamed != length) {
+        std::abort(); // the streamed body must be exactly as long as the head announces
+    }
+    return length;
+}
+
 void BM_EncodeUploadForm(benchmark::State& state) {
     const telva::FormFields form = UploadForm(static_cast<int>(state.range(0)));
+    std::string buffer;
     std::size_t size = 0;
     for (auto _ : state) {
-        const std::string body = form.Body();
-        size = body.size();
-        benchmark::DoNotOptimize(body.data());
+        size = StreamBody(form, buffer);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
     SetPerPrinterCounters(state, size);
 }
 BENCHMARK(BM_EncodeUploadForm)->Arg(1000)->Arg(10000)->Arg(50000)->Unit(benchmark::kMillisecond);
 
-// Building the form (what the audit run does while it reads the printers) and encoding it once.
+// Building the form (what the audit run does while it reads the printers) and sending it once.
 void BM_BuildAndEncodeUploadForm(benchmark::State& state) {
+    std::string buffer;
     std::size_t size = 0;
     for (auto _ : state) {
         const telva::FormFields form = UploadForm(static_cast<int>(state.range(0)));
-        const std::string body = form.Body();
-        size = body.size();
-        benchmark::DoNotOptimize(body.data());
+        size = StreamBody(form, buffer);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(size));
     SetPerPrinterCounters(state, size);
