@@ -12,6 +12,10 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "tools", "contract-server")
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+from contract_server.records import read_records  # noqa: E402
+
 PREFIX = "/app/index.php/"
 LOGIN = PREFIX + "zurmo/api/login"
 LOGOUT = PREFIX + "zurmo/api/logout"
@@ -150,9 +154,19 @@ class ServerTest(unittest.TestCase):
         return [("ZURMO_SESSION_ID", answer["data"]["sessionId"]), ("ZURMO_TOKEN", answer["data"]["token"])]
 
     def records(self):
-        with open(self.path("requests.jsonl")) as handle:
-            handle.seek(self.record_offset)
-            return [json.loads(line) for line in handle]
+        return read_records(self.path("requests.jsonl"), self.record_offset)
+
+    def wait_answered(self, count):
+        """The records once the last of `count` request records has its answered time (written just after
+        the answer went out, so possibly a moment after the client read it)."""
+        deadline = time.monotonic() + 10
+        while True:
+            requests = [r for r in self.records() if r["kind"] == "request"]
+            if len(requests) >= count and requests[count - 1]["answered"] is not None:
+                return self.records()
+            if time.monotonic() > deadline:
+                self.fail("no answered time for request %d: %r" % (count, requests))
+            time.sleep(0.02)
 
 
 class EndpointTest(ServerTest):
@@ -187,6 +201,31 @@ class EndpointTest(ServerTest):
         self.assertTrue(upload["accepted"] and upload["layout_ok"], upload["layout_problem"])
         self.assertEqual(upload["printers"], [dict(values, position=0)])
         self.assertEqual((upload["count"], upload["number"]), ("1", "77"))
+
+    def test_arrival_and_answer_times_order_the_requests(self):
+        session = self.login()
+        self.post(FETCH, session, [("data[number]", "77")])
+        # The upload's head comes in two pieces with a pause between: its arrival is the first piece's.
+        data = request_bytes(UPDATE, session, encode_form([("data[count]", "0"), ("data[number]", "77")]))
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as sock:
+            before_first_byte = time.monotonic()
+            sock.sendall(data[:20])
+            time.sleep(0.3)
+            before_rest = time.monotonic()
+            sock.sendall(data[20:])
+            while sock.recv(65536):
+                pass
+            after_answer = time.monotonic()
+        self.call(LOGOUT, session)
+        requests = [r for r in self.wait_answered(4) if r["kind"] == "request"]
+        self.assertEqual([r["endpoint"] for r in requests], ["login", "fetch", "update", "logout"])
+        for record in requests:
+            self.assertLessEqual(record["arrived"], record["answered"], record["endpoint"])
+        for earlier, later in zip(requests, requests[1:]):
+            self.assertLessEqual(earlier["answered"], later["arrived"], (earlier["endpoint"], later["endpoint"]))
+        update = requests[2]
+        self.assertTrue(before_first_byte <= update["arrived"] < before_rest, update["arrived"])
+        self.assertTrue(before_rest <= update["answered"] <= after_answer, update["answered"])
 
     def test_headers_are_recorded_in_order_exactly_as_sent(self):
         data = request_bytes(LOGIN, [("ZURMO_AUTH_USERNAME", "vrel"), ("ZURMO_AUTH_PASSWORD", "")])
@@ -334,6 +373,7 @@ class MisbehaviourTest(ServerTest):
         self.assertGreaterEqual(time.monotonic() - started, 1.0)
         update, upload = self.records()[-2:]
         self.assertEqual((update["action"], update["status"], upload["accepted"]), ("hang", None, True))
+        self.assertIsNone(update["answered"], "a hanging request was never answered")
 
     def test_broken_deliveries(self):
         self.set("fetch", action="close_mid", bytes=5, times=1)
