@@ -161,7 +161,8 @@ class Simulator:
             rule = None
             sys.stderr.write("contract-server: behaviour file: %s\n" % error)
         action = rule["action"] if rule else "normal"
-        form = multipart.parse_form(request.header("Content-Type"), request.body)
+        read_form = multipart.parse_form if self.record_bodies else multipart.split_form
+        form = read_form(request.header("Content-Type"), request.body)
         record = {
             "kind": "request",
             "time": time.time(),
