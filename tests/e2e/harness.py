@@ -508,12 +508,12 @@ class Scene:
     def on_close(self, closer):
         self._closers.append(closer)
 
-    def start_fleet(self, count, values=None, first_address="127.0.0.2", name="fleet"):
+    def start_fleet(self, count, values=None, first_address="127.0.0.2", name="fleet", lifetime=900):
         fleet_dir = self.path(name)
         os.makedirs(fleet_dir, exist_ok=True)
         # Registered before the start, so agents of a half-finished start are stopped too.
         self.on_close(lambda: _stop_fleet_dir(fleet_dir))
-        self.fleet = Fleet(fleet_dir, count, values=values, first_address=first_address)
+        self.fleet = Fleet(fleet_dir, count, values=values, first_address=first_address, lifetime=lifetime)
         return self.fleet
 
     def start_server(self, printers, behaviour_path=None, **kwargs):
