@@ -1,5 +1,5 @@
 // Encoding and decoding cost of the SNMP codec, and (when TELVA_BENCH_FLEET names a running printer fleet
-// directory, see bench/snmp_fleet_ratio) one audit's worth of queries: six values from every printer of
+// directory, see bench/perf-table) one audit's worth of queries: six values from every printer of
 // the fleet, through SnmpClient and through a bare UDP request/response loop that is the floor.
 
 #include "platform/udp.h"

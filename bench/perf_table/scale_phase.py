@@ -82,7 +82,7 @@ def measure(table, scene, build_dir, sizes):
         if fetch_ms is None:
             skipped.add("fetch_bench")
         if encode_ms is None:
-            skipped.add("BM_EncodeUploadForm/%d" % count)
+            skipped.add("form_bench's BM_EncodeUploadForm/N")
         if fetch_ms is not None:
             table.add(SECTION, "%s: fetch+parse (fetch_bench)" % label, ms(fetch_ms))
         if encode_ms is not None:
@@ -95,7 +95,7 @@ def measure(table, scene, build_dir, sizes):
             else:
                 table.add(SECTION, "%s: fetch+parse+encode" % label, ms(total))
     for what in sorted(skipped):
-        table.note("%s is not built on this tree: its column is skipped" % what)
+        table.note("%s is not built on this tree: those rows are skipped" % what)
     if len(per_printer) > 1:
         smallest, largest = min(per_printer), max(per_printer)
         growth = per_printer[largest] / per_printer[smallest]
