@@ -1,6 +1,6 @@
 // Encoding and decoding cost of the SNMP codec; the heap allocations of each query one SnmpClient makes
 // against a local responder thread on 127.0.0.1 (BM_QueryAllocations); and (when TELVA_BENCH_FLEET names
-// a running printer fleet directory, see bench/snmp_fleet_ratio) one audit's worth of queries: six values
+// a running printer fleet directory, see bench/perf-table) one audit's worth of queries: six values
 // from every printer of the fleet, through SnmpClient and through a bare UDP request/response loop that is
 // the floor.
 

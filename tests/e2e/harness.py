@@ -47,6 +47,10 @@ import time
 import types
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(REPO, "tools"))
+
+from contract_server.records import read_records  # noqa: E402
+
 FLEET_TOOL = os.path.join(REPO, "tools", "printer-fleet")
 SERVER_TOOL = os.path.join(REPO, "tools", "contract-server")
 POSIX_LOG_DIR = "/var/tmp/"
@@ -219,7 +223,7 @@ class ContractServer:
     """tools/contract-server on 127.0.0.1 with a free port, recording into DIRECTORY/requests.jsonl."""
 
     def __init__(self, directory, printers_path, contract=CONTRACT, user=USER, password=PASSWORD,
-                 behaviour_path=None):
+                 behaviour_path=None, record_bodies=True):
         self.directory = directory
         os.makedirs(directory, exist_ok=True)
         self.record_path = os.path.join(directory, "requests.jsonl")
@@ -229,6 +233,8 @@ class ContractServer:
                 "--quiet"]
         if behaviour_path:
             argv += ["--behaviour", behaviour_path]
+        if not record_bodies:
+            argv.append("--no-bodies")
         self.stderr_path = os.path.join(directory, "server.stderr")
         with open(self.stderr_path, "wb") as stderr:
             self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -266,11 +272,10 @@ class ContractServer:
         return self.control(dict({"op": "set", "endpoint": endpoint, "action": action}, **parameters))
 
     def records(self, kind=None):
+        """The records so far, request records with their "answered" time folded in."""
         if not os.path.exists(self.record_path):
             return []
-        with open(self.record_path, encoding="utf-8") as handle:
-            lines = [json.loads(line) for line in handle if line.strip()]
-        return [r for r in lines if kind is None or r["kind"] == kind]
+        return [r for r in read_records(self.record_path) if kind is None or r["kind"] == kind]
 
     def requests(self):
         return self.records("request")
@@ -503,12 +508,12 @@ class Scene:
     def on_close(self, closer):
         self._closers.append(closer)
 
-    def start_fleet(self, count, values=None, first_address="127.0.0.2", name="fleet"):
+    def start_fleet(self, count, values=None, first_address="127.0.0.2", name="fleet", lifetime=900):
         fleet_dir = self.path(name)
         os.makedirs(fleet_dir, exist_ok=True)
         # Registered before the start, so agents of a half-finished start are stopped too.
         self.on_close(lambda: _stop_fleet_dir(fleet_dir))
-        self.fleet = Fleet(fleet_dir, count, values=values, first_address=first_address)
+        self.fleet = Fleet(fleet_dir, count, values=values, first_address=first_address, lifetime=lifetime)
         return self.fleet
 
     def start_server(self, printers, behaviour_path=None, **kwargs):

@@ -1,14 +1,16 @@
 // audit_repeat: the service's start handler, then N audit runs in a row with no daily wait between them,
-// printing after each run the process's open file descriptors and resident memory. bench/soak drives it
-// against the contract-server simulator and a printer fleet and judges the figures.
+// printing after each run the process's open file descriptors, resident memory, the run's wall time and the
+// process's peak resident memory so far. bench/soak drives it against the contract-server simulator and a
+// printer fleet and judges the figures; bench/perf-table takes the times and the peak.
 //
 //   audit_repeat --config PATH --runs N [--log-dir DIR/]
 //
-// Output, one line per run: "run <i> fds <count> rss_kb <VmRSS>".
+// Output, one line per run: "run <i> fds <count> rss_kb <VmRSS> ms <RunAudit wall time> hwm_kb <VmHWM>".
 
 #include "commons/daily_log.h"
 #include "main.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,12 +29,14 @@ std::size_t OpenDescriptors() {
     return count; // includes the one the iteration itself holds open
 }
 
-long ResidentKiB() {
+// A "Vm...:" figure of /proc/self/status in KiB, -1 when missing.
+long StatusKiB(std::string_view field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
+        if (line.size() > field.size() && line.compare(0, field.size(), field) == 0 &&
+            line[field.size()] == ':') {
+            return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
         }
     }
     return -1;
@@ -72,8 +76,12 @@ int main(int argc, char** argv) {
     bool started = false;
     service.ServiceStart(started);
     for (long run = 1; run <= runs; ++run) {
+        const auto run_start = std::chrono::steady_clock::now();
         service.RunAudit();
-        std::printf("run %ld fds %zu rss_kb %ld\n", run, OpenDescriptors(), ResidentKiB());
+        const std::chrono::duration<double, std::milli> elapsed =
+            std::chrono::steady_clock::now() - run_start;
+        std::printf("run %ld fds %zu rss_kb %ld ms %.3f hwm_kb %ld\n", run, OpenDescriptors(),
+                    StatusKiB("VmRSS"), elapsed.count(), StatusKiB("VmHWM"));
         std::fflush(stdout);
     }
     return 0;

@@ -12,6 +12,11 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, "tools", "contract-server")
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+from contract_server import multipart  # noqa: E402
+from contract_server.records import read_records  # noqa: E402
+
 PREFIX = "/app/index.php/"
 LOGIN = PREFIX + "zurmo/api/login"
 LOGOUT = PREFIX + "zurmo/api/logout"
@@ -86,6 +91,8 @@ def split_answer(raw):
 class ServerTest(unittest.TestCase):
     """Starts one server process per test class; every test starts from a reset server."""
 
+    OPTIONS = []
+
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.TemporaryDirectory()
@@ -95,7 +102,7 @@ class ServerTest(unittest.TestCase):
             [sys.executable, SCRIPT, "--port", "0", "--printers", cls.path("printers.json"), "--contract", "77",
              "--user", "vrel", "--pass", "24680", "--record", cls.path("requests.jsonl"),
              "--port-file", cls.path("port"), "--pid-file", cls.path("pid"), "--behaviour",
-             cls.path("behaviour.json"), "--quiet"]
+             cls.path("behaviour.json"), "--quiet"] + cls.OPTIONS
         )
         deadline = time.monotonic() + 10
         while not os.path.exists(cls.path("port")):
@@ -150,9 +157,19 @@ class ServerTest(unittest.TestCase):
         return [("ZURMO_SESSION_ID", answer["data"]["sessionId"]), ("ZURMO_TOKEN", answer["data"]["token"])]
 
     def records(self):
-        with open(self.path("requests.jsonl")) as handle:
-            handle.seek(self.record_offset)
-            return [json.loads(line) for line in handle]
+        return read_records(self.path("requests.jsonl"), self.record_offset)
+
+    def wait_answered(self, count):
+        """The records once the last of `count` request records has its answered time (written just after
+        the answer went out, so possibly a moment after the client read it)."""
+        deadline = time.monotonic() + 10
+        while True:
+            requests = [r for r in self.records() if r["kind"] == "request"]
+            if len(requests) >= count and requests[count - 1]["answered"] is not None:
+                return self.records()
+            if time.monotonic() > deadline:
+                self.fail("no answered time for request %d: %r" % (count, requests))
+            time.sleep(0.02)
 
 
 class EndpointTest(ServerTest):
@@ -187,6 +204,32 @@ class EndpointTest(ServerTest):
         self.assertTrue(upload["accepted"] and upload["layout_ok"], upload["layout_problem"])
         self.assertEqual(upload["printers"], [dict(values, position=0)])
         self.assertEqual((upload["count"], upload["number"]), ("1", "77"))
+
+    def test_arrival_and_answer_times_order_the_requests(self):
+        session = self.login()
+        self.post(FETCH, session, [("data[number]", "77")])
+        # The upload's head comes in two pieces with a pause between: its arrival is the first piece's.
+        data = request_bytes(UPDATE, session, encode_form([("data[count]", "0"), ("data[number]", "77")]))
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as sock:
+            before_first_byte = time.monotonic()
+            sock.sendall(data[:20])
+            time.sleep(0.3)
+            before_rest = time.monotonic()
+            sock.sendall(data[20:])
+            while sock.recv(65536):
+                pass
+        self.call(LOGOUT, session)
+        requests = [r for r in self.wait_answered(4) if r["kind"] == "request"]
+        self.assertEqual([r["endpoint"] for r in requests], ["login", "fetch", "update", "logout"])
+        for record in requests:
+            self.assertLessEqual(record["arrived"], record["answered"], record["endpoint"])
+        for earlier, later in zip(requests, requests[1:]):
+            self.assertLessEqual(earlier["answered"], later["arrived"], (earlier["endpoint"], later["endpoint"]))
+        update = requests[2]
+        self.assertTrue(before_first_byte <= update["arrived"] < before_rest, update["arrived"])
+        # The answer's time is taken just after the last byte went out, which may be a moment after the
+        # client saw it; so only its lower bound is certain here (the next request's arrival bounds it above).
+        self.assertLessEqual(before_rest, update["answered"])
 
     def test_headers_are_recorded_in_order_exactly_as_sent(self):
         data = request_bytes(LOGIN, [("ZURMO_AUTH_USERNAME", "vrel"), ("ZURMO_AUTH_PASSWORD", "")])
@@ -294,6 +337,38 @@ class FormCheckTest(ServerTest):
         self.assertIn("10 of 100 body bytes", record["error"])
 
 
+TRICKY_VALUES = {"lco": ".5", "lcc": "12 ", "lcm": "S\u00e3o", "lccb": "x" * 75, "lcmb": "y" * 150 + "=",
+                 "sco": "", "cid": "50%=half\ttab \u00ff"}
+
+
+class NoBodiesTest(ServerTest):
+    """--no-bodies: records without the raw body and parts, the form split without the email package."""
+
+    OPTIONS = ["--no-bodies"]
+
+    def test_split_form_reads_what_the_email_package_reads(self):
+        fields = [("data[items][%d][%s]" % (i, k), v + str(i)) for i in range(2) for k, v in TRICKY_VALUES.items()]
+        fields += [("data[count]", "2"), ("data[number]", "77")]
+        content_type = "multipart/form-data; boundary=" + BOUNDARY
+        body = encode_form(fields)
+        self.assertEqual(multipart.split_form(content_type, body)["fields"], [list(pair) for pair in fields])
+        self.assertEqual(multipart.split_form(content_type, body)["fields"],
+                         multipart.parse_form(content_type, body)["fields"])
+        self.assertIsNotNone(multipart.split_form(content_type, body[:-10])["error"], "no closing delimiter")
+        self.assertIsNotNone(multipart.split_form("text/plain", body)["error"])
+
+    def test_upload_is_summarised_without_recording_the_body(self):
+        fields = [("data[items][0][%s]" % k, v) for k, v in TRICKY_VALUES.items()]
+        fields += [("data[count]", "1"), ("data[number]", "77")]
+        self.assertEqual(self.call(UPDATE, self.login(), fields)["status"], "SUCCESS")
+        update, upload = self.records()[1:]
+        self.assertEqual((update["body"], update["parts"]), (None, None))
+        self.assertEqual(update["body_length"], len(encode_form(fields)))
+        self.assertEqual(update["fields"], [list(pair) for pair in fields])
+        self.assertTrue(upload["accepted"] and upload["layout_ok"], upload["layout_problem"])
+        self.assertEqual(upload["printers"], [dict(TRICKY_VALUES, position=0)])
+
+
 class MisbehaviourTest(ServerTest):
     def set(self, endpoint, **behaviour):
         result = self.control(dict(behaviour, op="set", endpoint=endpoint))
@@ -334,6 +409,7 @@ class MisbehaviourTest(ServerTest):
         self.assertGreaterEqual(time.monotonic() - started, 1.0)
         update, upload = self.records()[-2:]
         self.assertEqual((update["action"], update["status"], upload["accepted"]), ("hang", None, True))
+        self.assertIsNone(update["answered"], "a hanging request was never answered")
 
     def test_broken_deliveries(self):
         self.set("fetch", action="close_mid", bytes=5, times=1)

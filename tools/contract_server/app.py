@@ -61,7 +61,8 @@ class Recorder:
 
 
 class Simulator:
-    def __init__(self, user, password, contract, printers_path, record_path, behaviour_path=None, quiet=False):
+    def __init__(self, user, password, contract, printers_path, record_path, behaviour_path=None, quiet=False,
+                 record_bodies=True):
         self.user = user
         self.password = password
         self.contract = contract
@@ -71,6 +72,7 @@ class Simulator:
             self.behaviours.load_file()  # a broken file stops the start with its error
         self.recorder = Recorder(record_path)
         self.quiet = quiet
+        self.record_bodies = record_bodies
         self.stop = threading.Event()
         self._lock = threading.Lock()
         self._sessions = {}  # session id -> token
@@ -136,6 +138,7 @@ class Simulator:
         sock.settimeout(READ_TIMEOUT)
         rfile = sock.makefile("rb")
         try:
+            arrived = wire.wait_first_byte(sock)
             request = wire.read_request(rfile)
         except wire.BadRequest as error:
             self._record({"kind": "bad_request", "client": client, "error": str(error)})
@@ -158,10 +161,13 @@ class Simulator:
             rule = None
             sys.stderr.write("contract-server: behaviour file: %s\n" % error)
         action = rule["action"] if rule else "normal"
-        form = multipart.parse_form(request.header("Content-Type"), request.body)
+        read_form = multipart.parse_form if self.record_bodies else multipart.split_form
+        form = read_form(request.header("Content-Type"), request.body)
         record = {
             "kind": "request",
             "time": time.time(),
+            "arrived": arrived,
+            "answered": None,
             "client": client,
             "method": request.method,
             "target": request.target,
@@ -170,10 +176,10 @@ class Simulator:
             "headers": request.headers,
             "head_raw": request.head_raw.decode("latin-1"),
             "body_length": len(request.body),
-            "body": request.body.decode("latin-1"),
+            "body": request.body.decode("latin-1") if self.record_bodies else None,
             "endpoint": endpoint,
             "fields": form["fields"],
-            "parts": form["parts"],
+            "parts": form["parts"] if self.record_bodies else None,
             "mime_defects": form["defects"],
             "form_error": form["error"],
             "action": action,
@@ -191,7 +197,8 @@ class Simulator:
             )
         if rule and rule["delay"]:
             self.stop.wait(rule["delay"])
-        self.deliver(sock, answer, rule)
+        if self.deliver(sock, answer, rule):
+            self._record({"kind": "answered", "request_seq": seq, "answered": time.monotonic()})
 
     def _record(self, document):
         with self._lock:
@@ -291,35 +298,41 @@ class Simulator:
     # ----- delivery -----------------------------------------------------------------------------------
 
     def deliver(self, sock, answer, rule):
+        """Sends the answer the way the rule says; returns whether a whole answer was sent."""
         action = rule["action"] if rule else "normal"
+        whole = True
         try:
             if action == "hang":
                 self.stop.wait(rule["seconds"])
+                whole = False
             elif action == "delay":
                 self.stop.wait(rule["seconds"])
                 sock.sendall(answer.encoded())
             elif action == "reset":
                 wire.reset(sock)
-                return
+                return False
             elif action == "close_mid":
                 data = answer.encoded()
                 sock.sendall(data[: len(answer.head()) + int(rule["bytes"])])
                 if rule["reset"]:
                     wire.reset(sock)
-                    return
+                    return False
+                whole = False
             elif action == "drip":
-                wire.send_drip(sock, answer.encoded(), rule["interval"], self.stop, behaviour.MAX_WAIT)
+                whole = wire.send_drip(sock, answer.encoded(), rule["interval"], self.stop, behaviour.MAX_WAIT)
             elif action == "chunked" and rule["endless"]:
                 wire.send_endless_chunked(sock, answer, int(rule["chunk"]), self.stop)
+                whole = False
             elif action == "chunked":
                 wire.send_chunked(sock, answer, int(rule["chunk"]))
             elif action == "huge":
-                wire.send_huge(sock, int(rule["bytes"]), rule["length"], self.stop)
+                whole = wire.send_huge(sock, int(rule["bytes"]), rule["length"], self.stop)
             else:
                 sock.sendall(answer.encoded())
             sock.shutdown(socket.SHUT_WR)
         except OSError:
-            pass
+            return False
+        return whole
 
     def _send(self, sock, answer):
         try:

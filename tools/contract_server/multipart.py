@@ -2,6 +2,7 @@
 service's encoder: the email package splits the parts and decodes each quoted-printable body on its own.
 A strict RFC 2045 check of every encoded body is recorded beside the decoded value."""
 
+import binascii
 import email.parser
 import email.policy
 import re
@@ -44,6 +45,39 @@ def parse_form(content_type, body):
                 "defects": [type(defect).__name__ for defect in part.defects],
             }
         )
+    return result
+
+
+_BOUNDARY = re.compile(r'boundary=(?:"([^"]+)"|([^;\s]+))', re.IGNORECASE)
+_NAME = re.compile(rb'^content-disposition:[^\r\n]*?\bname="([^"]*)"', re.IGNORECASE | re.MULTILINE)
+_QP = re.compile(rb"^content-transfer-encoding:[ \t]*quoted-printable[ \t]*$", re.IGNORECASE | re.MULTILINE)
+
+
+def split_form(content_type, body):
+    """The fields of a multipart/form-data body split by its boundary and decoded part by part (binascii's
+    quoted-printable decoder), without the email package: the same "fields" as parse_form for a well-formed
+    form, in a small fraction of the time, but without its checks ("parts" stays empty). For uploads of
+    tens of thousands of printers, where the full parse would take minutes."""
+    result = {"fields": [], "parts": [], "defects": [], "error": None}
+    if not body:
+        return result
+    match = _BOUNDARY.search(content_type or "")
+    if not (content_type or "").lower().startswith("multipart/form-data") or not match:
+        result["error"] = "body sent with Content-Type %r" % content_type
+        return result
+    delimiter = b"\r\n--" + (match.group(1) or match.group(2)).encode("latin-1")
+    pieces = (b"\r\n" + body).split(delimiter)
+    if len(pieces) < 3 or not pieces[-1].startswith(b"--"):
+        result["error"] = "no closing delimiter"
+        return result
+    for piece in pieces[1:-1]:
+        head, separator, payload = piece.partition(b"\r\n\r\n")
+        name = _NAME.search(head)
+        if not separator or not name:
+            result["error"] = "a part without a name or without a blank line after its headers"
+            return result
+        value = binascii.a2b_qp(payload) if _QP.search(head) else payload
+        result["fields"].append([name.group(1).decode("latin-1"), value.decode("latin-1")])
     return result
 
 

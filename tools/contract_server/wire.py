@@ -44,6 +44,13 @@ def _read_line(rfile):
     return line
 
 
+def wait_first_byte(sock):
+    """Blocks until the peer has sent a byte (or closed), without taking it, and returns time.monotonic()
+    of that moment: when the request began to arrive, before the rest of its head and body."""
+    sock.recv(1, socket.MSG_PEEK)
+    return time.monotonic()
+
+
 def read_request(rfile):
     """Reads one request; None when the peer closed the connection before sending a byte."""
     first = _read_line(rfile)
@@ -146,16 +153,19 @@ def send_endless_chunked(sock, answer, chunk_size, stop):
 
 
 def send_drip(sock, data, interval, stop, limit):
-    """One byte every interval seconds; gives up when stop is set or limit seconds have passed."""
+    """One byte every interval seconds; gives up when stop is set or limit seconds have passed.
+    Returns whether every byte was sent."""
     deadline = time.monotonic() + limit
     for index in range(len(data)):
         sock.sendall(data[index : index + 1])
         if index + 1 < len(data) and (stop.wait(interval) or time.monotonic() >= deadline):
-            return
+            return False
+    return True
 
 
 def send_huge(sock, size, with_length, stop):
-    """A SUCCESS envelope of exactly size bytes (at least 64), its data a long string, streamed."""
+    """A SUCCESS envelope of exactly size bytes (at least 64), its data a long string, streamed. Returns
+    whether it was sent whole (a stop cuts it short)."""
     prefix = b'{"status":"SUCCESS","data":{"pad":"'
     suffix = b'"},"errors":null}'
     pad = max(0, size - len(prefix) - len(suffix))
@@ -169,6 +179,7 @@ def send_huge(sock, size, with_length, stop):
         sock.sendall(piece)
         pad -= len(piece)
     sock.sendall(suffix)
+    return pad == 0
 
 
 def reset(sock):

@@ -1,0 +1,1 @@
+"""The pieces of bench/perf-table: one module per measured section, and what they share."""
