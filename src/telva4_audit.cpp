@@ -1,7 +1,9 @@
-// Program entry: seeds the scheduler's random generator, creates the service object and lets the command
-// line choose between installing, uninstalling and running as the service.
+// Program entry: sets the heap up for a long-running service, seeds the scheduler's random generator, creates
+// the service object and lets the command line choose between installing, uninstalling and running as the
+// service.
 
 #include "main.h"
+#include "platform/memory.h"
 #include "platform/unicode.h"
 #include "service/command_line.h"
 #include "service/install.h"
@@ -14,6 +16,7 @@
 namespace {
 
 int RunProgram(const std::vector<std::string>& arguments) {
+    telva::platform::PreferReturningMemory();
     telva::SeedRandomDelay();
     telva::TTELVA4Audit service;
     const telva::ProgramCommand command = telva::ChooseProgramCommand(arguments);

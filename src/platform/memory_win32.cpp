@@ -5,6 +5,10 @@
 
 namespace telva::platform {
 
+void PreferReturningMemory() noexcept {
+    // The Windows heap serves large blocks from their own virtual allocations and frees them at once.
+}
+
 void ReleaseFreeMemory() noexcept {
     _heapmin();
     HeapCompact(GetProcessHeap(), 0);
