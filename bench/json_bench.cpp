@@ -3,6 +3,7 @@
 // the same text.
 
 #include "commons/json.h"
+#include "main.h"
 #include "printer_list.h"
 
 #include <benchmark/benchmark.h>
@@ -32,8 +33,7 @@ void BM_ParseAndReadPrinterList(benchmark::State& state) {
         std::size_t total = 0;
         for (std::size_t i = 0; i < telva::MemberCount(items); ++i) {
             const telva::JsonValue& printer = telva::MemberAt(items, i);
-            for (const char* name : {"id", "ip", "serial", "lifecount", "lifecountcolor", "lifecountmono",
-                                     "lifecountcolorbig", "lifecountmonobig", "scancount"}) {
+            for (const char* name : telva::kPrinterMembers) {
                 total += telva::ValueText(*telva::FindMember(printer, name)).size();
             }
         }

@@ -3,6 +3,7 @@
 // compiled into it), so one run times all three side by side; on the console it ends with the ratios of
 // their times. Built only when both Debian packages nlohmann-json3-dev and rapidjson-dev are installed.
 
+#include "main.h"
 #include "printer_list.h"
 
 #include <benchmark/benchmark.h>
@@ -16,17 +17,6 @@
 #include <vector>
 
 namespace {
-
-// The nine members of a printer the audit reads, as BM_ParseAndReadPrinterList reads them.
-constexpr const char* kPrinterMembers[9] = {"id",
-                                            "ip",
-                                            "serial",
-                                            "lifecount",
-                                            "lifecountcolor",
-                                            "lifecountmono",
-                                            "lifecountcolorbig",
-                                            "lifecountmonobig",
-                                            "scancount"};
 
 void SetThroughput(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -59,7 +49,7 @@ void BM_NlohmannParseAndReadPrinterList(benchmark::State& state) {
         const nlohmann::json& items = answer.at("data").at("items");
         std::size_t total = 0;
         for (auto printer = items.begin(); printer != items.end(); ++printer) {
-            for (const char* name : kPrinterMembers) {
+            for (const char* name : telva::kPrinterMembers) {
                 total += KeepText(printer.value().at(name).get_ref<const std::string&>());
             }
         }
@@ -107,7 +97,7 @@ void BM_RapidJsonParseAndReadPrinterList(benchmark::State& state) {
         const rapidjson::Value& items = answer["data"]["items"];
         std::size_t total = 0;
         for (auto printer = items.MemberBegin(); printer != items.MemberEnd(); ++printer) {
-            for (const char* name : kPrinterMembers) {
+            for (const char* name : telva::kPrinterMembers) {
                 const rapidjson::Value& value = printer->value[name];
                 total += KeepText(std::string_view(value.GetString(), value.GetStringLength()));
             }

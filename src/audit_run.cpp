@@ -20,16 +20,6 @@ namespace {
 constexpr std::int32_t kSnmpReceiveTimeoutMs = 10000;
 constexpr const char* kCommunity = "quarno";
 
-// The nine members of a printer object, in record order.
-constexpr std::array<const char*, 9> kPrinterMembers = {"id",
-                                                        "ip",
-                                                        "serial",
-                                                        "lifecount",
-                                                        "lifecountcolor",
-                                                        "lifecountmono",
-                                                        "lifecountcolorbig",
-                                                        "lifecountmonobig",
-                                                        "scancount"};
 constexpr std::size_t kIdField = 0;
 constexpr std::size_t kIpField = 1;
 constexpr std::size_t kFirstCounterField = 3;

@@ -22,6 +22,17 @@ struct PrinterRecord {
     std::array<std::string, 9> Fields;
 };
 
+// The members of a printer object the record's fields come from, in field order.
+inline constexpr std::array<const char*, 9> kPrinterMembers = {"id",
+                                                               "ip",
+                                                               "serial",
+                                                               "lifecount",
+                                                               "lifecountcolor",
+                                                               "lifecountmono",
+                                                               "lifecountcolorbig",
+                                                               "lifecountmonobig",
+                                                               "scancount"};
+
 class TTELVA4Audit : public TService {
 public:
     // `time` serves the stop handler's wait; `schedule` the scheduler's clock, sleep and random delay;

@@ -108,6 +108,7 @@ def run_benchmarks(program, name_regex, env=None, repetitions=5, timeout=600):
             continue
         if "real_time" in entry:
             entry["real_ms"] = entry["real_time"] * _UNIT_MS[entry.get("time_unit", "ns")]
+            entry["cpu_ms"] = entry["cpu_time"] * _UNIT_MS[entry.get("time_unit", "ns")]
         entries[name] = entry
     return entries
 
