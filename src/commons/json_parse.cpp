@@ -41,13 +41,38 @@ bool IsDigit(char c) {
 
 } // namespace
 
-// An upper bound on the number of values in a text: every value is the root, the first item of a
-// container, or follows a comma. Brackets and commas inside strings only make the bound looser.
+// An upper bound on the number of values in a text that parses: every value is the root, the first item of
+// a container, or follows a comma. Counting every comma and bracket is quick and close for ordinary text;
+// when that count is large for the text's size (dense arrays, or a hostile answer whose strings are full of
+// commas), the count is redone outside strings, so the room reserved follows the values really there.
+std::size_t ValueMarks(char c) {
+    return static_cast<std::size_t>(c == ',') + static_cast<std::size_t>(c == '[') +
+           static_cast<std::size_t>(c == '{');
+}
+
 std::size_t MaxValueCount(std::string_view bytes) {
     std::size_t count = 1;
     for (const char c : bytes) {
-        count += static_cast<std::size_t>(c == ',') + static_cast<std::size_t>(c == '[') +
-                 static_cast<std::size_t>(c == '{');
+        count += ValueMarks(c);
+    }
+    if (count <= bytes.size() / 16) {
+        return count;
+    }
+    count = 1;
+    bool in_string = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (in_string) {
+            if (c == '\\') {
+                ++i; // the escaped character, never the end of the string
+            } else if (c == '"') {
+                in_string = false;
+            }
+        } else if (c == '"') {
+            in_string = true;
+        } else {
+            count += ValueMarks(c);
+        }
     }
     return count;
 }
@@ -79,6 +104,9 @@ public:
         }
         SkipWhitespace();
         if (p_ != end_) {
+            return std::nullopt;
+        }
+        if (document.values_.size() == document.values_.capacity()) {
             return std::nullopt;
         }
         document.values_.push_back(scratch_[0]);
@@ -163,8 +191,12 @@ private:
                 return false;
             }
         }
-        // Every value pushed to values_ is one the count bounds, so this stays within the reserved room.
+        // A text that parses never has more values than the count bounds; should it ever, the text is
+        // refused rather than the value array moved under the pointers already handed out.
         const std::size_t count = scratch_.size() - first;
+        if (count > values_->capacity() - values_->size()) {
+            return false;
+        }
         const JsonValue* items = values_->data() + values_->size();
         values_->insert(values_->end(), scratch_.begin() + static_cast<std::ptrdiff_t>(first),
                         scratch_.end());

@@ -174,6 +174,13 @@ TEST(JsonDocument, EveryValueFitsWhereCommasAndBracketsHideInStrings) {
     const JsonValue& e = *FindMember(document.root(), "e");
     EXPECT_EQ(e.items()[1].items()[1].items()[1].items()[0].items()[2].kind(), JsonKind::kObject);
     EXPECT_EQ(FindMember(document.root(), "g")->text(), "]}");
+    // Escaped quotes and backslashes at a string's end: the values after them all fit.
+    for (const char* escaped : {R"({"q":"a\\","b":[1,2,3],"c":{"d":[4,5,6]}})",
+                                R"({"q":"\"","b":[1,2,3],"c":{"d":[4,5,6]}})",
+                                R"({"q":"\\\",","b":[1,2,3],"c":{"d":[4,5,6]}})"}) {
+        const JsonDocument parsed = Parse(escaped);
+        EXPECT_EQ(FindMember(*FindMember(parsed.root(), "c"), "d")->items().size(), 3u) << escaped;
+    }
     // A long flat array: one value per two bytes, the densest text there is.
     std::string flat = "{\"v\":[0";
     for (int i = 1; i < 100000; ++i) {
