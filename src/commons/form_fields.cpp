@@ -8,36 +8,36 @@
 namespace telva {
 namespace {
 
-// Runs the body encoding, handing each finished piece to `sink`. One scratch buffer carries the pieces so
-// that the length and the bytes come from exactly the same code.
-// Text goes into the body one byte per character (ISO-8859-1); ASCII text is that already.
-void AppendLatin1(std::string_view utf8, std::string& out) {
+// Text goes into the body one byte per character (ISO-8859-1). ASCII text is that already and is used
+// where it lies; other text is converted into `converted`.
+std::string_view Latin1(std::string_view utf8, std::string& converted) {
     if (platform::IsAscii(utf8)) {
-        out.append(utf8);
-    } else {
-        out.append(platform::Utf8ToLatin1(utf8));
+        return utf8;
     }
+    converted = platform::Utf8ToLatin1(utf8);
+    return converted;
 }
 
+// Runs the body encoding, handing each finished piece to `sink`. One scratch buffer carries the pieces so
+// that the length and the bytes come from exactly the same code.
 template <typename Sink> void EncodeBody(const FormFields& form, Sink&& sink) {
     if (form.empty()) {
         return;
     }
     const std::string& boundary = form.boundary();
     std::string piece;
+    std::string converted;
     for (std::size_t i = 0; i < form.size(); ++i) {
         piece.clear();
         piece.append("--").append(boundary).append("\r\n");
         piece.append("Content-Disposition: form-data; name=\"");
-        AppendLatin1(form.name(i), piece);
+        piece.append(Latin1(form.name(i), converted));
         piece.append("\"\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n");
         const std::string_view value = form.value(i);
         if (value.empty()) {
             piece.append("\r\n");
-        } else if (platform::IsAscii(value)) {
-            AppendQuotedPrintable(value, piece);
         } else {
-            AppendQuotedPrintable(platform::Utf8ToLatin1(value), piece);
+            AppendQuotedPrintable(Latin1(value, converted), piece);
         }
         sink(piece);
     }
