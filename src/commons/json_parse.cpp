@@ -39,17 +39,16 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-} // namespace
-
-// An upper bound on the number of values in a text that parses: every value is the root, the first item of
-// a container, or follows a comma. Counting every comma and bracket is quick and close for ordinary text;
-// when that count is large for the text's size (dense arrays, or a hostile answer whose strings are full of
-// commas), the count is redone outside strings, so the room reserved follows the values really there.
+// The commas and opening brackets in one byte: each may begin a value.
 std::size_t ValueMarks(char c) {
     return static_cast<std::size_t>(c == ',') + static_cast<std::size_t>(c == '[') +
            static_cast<std::size_t>(c == '{');
 }
 
+// An upper bound on the number of values in a text that parses: every value is the root, the first item of
+// a container, or follows a comma. Counting every comma and bracket is quick and close for ordinary text;
+// when that count is large for the text's size (dense arrays, or a hostile answer whose strings are full of
+// commas), the count is redone outside strings, so the room reserved follows the values really there.
 std::size_t MaxValueCount(std::string_view bytes) {
     std::size_t count = 1;
     for (const char c : bytes) {
@@ -77,6 +76,8 @@ std::size_t MaxValueCount(std::string_view bytes) {
     return count;
 }
 
+} // namespace
+
 // Reads a text in one pass. Finished values go to the document's value array, whose room is reserved up
 // front so it never moves: the items of a container are collected on a scratch stack and copied there as
 // one block when the container closes. Decoded strings and number literals are written one after another
@@ -92,8 +93,8 @@ public:
         }
         const std::string_view bytes(p_, static_cast<std::size_t>(end_ - p_));
         JsonDocument document;
-        document.text_store_.reset(
-            new char[bytes.size()]); // left uninitialized: only what is written is used
+        // Left uninitialized: only what is written is ever read.
+        document.text_store_.reset(new char[bytes.size()]);
         out_ = document.text_store_.get();
         document.values_.reserve(MaxValueCount(bytes));
         values_ = &document.values_;
