@@ -278,7 +278,9 @@ class Case:
                             "readings will fail" % self.name)
         first_record = len(self.simulator.records())
         started = time.monotonic()
-        self.wine.wine("net", "start", SERVICE)
+        start_status, start_output = self.wine.wine("net", "start", SERVICE)
+        if start_status != 0:
+            print("    net start: exit %r, %r" % (start_status, start_output.strip()), flush=True)
         check = self.failures.check
         if check(self.wine.wait_state("4"), "%s: service did not reach RUNNING" % self.name):
             ended = self.wait_log(["Logout TELVA ok", "Erro no login"], 90)
@@ -286,8 +288,16 @@ class Case:
             # The run is over and the service goes on to its scheduler loop.
             check(self.wine.state() == "4", "%s: service not running after the audit run" % self.name)
         run_seconds = time.monotonic() - started
-        self.wine.wine("net", "stop", SERVICE)
-        check(self.wine.wait_state("1"), "%s: service did not reach STOPPED" % self.name)
+        stop_status, stop_output = self.wine.wine("net", "stop", SERVICE)
+        if stop_status != 0:
+            # Wine's service manager did not pass the request on (the service never saw it): say why and
+            # ask once more. A request it did pass on must stop the service.
+            print("    net stop refused: exit %r, %r; asking again" % (stop_status, stop_output.strip()), flush=True)
+            time.sleep(2)
+            stop_status, stop_output = self.wine.wine("net", "stop", SERVICE)
+        if not check(self.wine.wait_state("1"), "%s: service did not reach STOPPED" % self.name):
+            print("    net stop: exit %r, %r" % (stop_status, stop_output.strip()), flush=True)
+            print("    sc query: %r" % self.wine.wine("sc", "query", SERVICE, timeout=60)[1].strip(), flush=True)
         check(self.wait_log(["Service stopped, IP "], 30), "%s: no stop line" % self.name)
         print("    run %.1f s, start to stopped %.1f s" % (run_seconds, time.monotonic() - started), flush=True)
         self.raw_log = self.log_bytes()
