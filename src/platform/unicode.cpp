@@ -75,9 +75,7 @@ char* WriteUtf8(char32_t cp, char* out) {
 void AppendUtf8(std::string& out, char32_t cp) {
     char bytes[4];
     const char* const end = WriteUtf8(cp, bytes);
-    for (const char* byte = bytes; byte != end; ++byte) {
-        out.push_back(*byte);
-    }
+    out.append(bytes, static_cast<std::size_t>(end - bytes));
 }
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
