@@ -5,19 +5,21 @@
 // notes with escapes, and the six counter OIDs), so 2000 printers make about 1.2 MB. Header-only, so every
 // benchmark executable (ours and the peer parsers') reads exactly the same bytes.
 
+#include "main.h"
+
+#include <array>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace telva::bench {
 
+// The identifiers a printer's six counters are read at, in the order of their members (lifecount first).
+inline constexpr std::array<const char*, 6> kCounterOids = {
+    "1.3.6.1.2.1.43.10.2.1.4.1.1",     "1.3.6.1.4.1.1347.42.3.1.1.1.1.1", "1.3.6.1.4.1.1347.42.3.1.1.1.1.2",
+    "1.3.6.1.4.1.1347.42.3.1.2.1.1.1", "1.3.6.1.4.1.1347.42.3.1.2.1.1.2", "1.3.6.1.4.1.1347.46.10.1.1.5.3"};
+
 inline std::string PrinterListAnswer(int printers) {
-    static constexpr const char* kOids[6] = {
-        "1.3.6.1.2.1.43.10.2.1.4.1.1",     "1.3.6.1.4.1.1347.42.3.1.1.1.1.1",
-        "1.3.6.1.4.1.1347.42.3.1.1.1.1.2", "1.3.6.1.4.1.1347.42.3.1.2.1.1.1",
-        "1.3.6.1.4.1.1347.42.3.1.2.1.1.2", "1.3.6.1.4.1.1347.46.10.1.1.5.3"};
-    static constexpr const char* kNames[6] = {"lifecount",         "lifecountcolor",   "lifecountmono",
-                                              "lifecountcolorbig", "lifecountmonobig", "scancount"};
     static constexpr const char* kModels[4] = {"Office Color MFP 4500 PS", "Workgroup Mono Laser 3320dn",
                                                "Production Color Press C710", "Compact Mono MFP 2210w"};
     std::string text = "{\"status\":\"SUCCESS\",\"data\":{\"items\":{";
@@ -54,8 +56,8 @@ inline std::string PrinterListAnswer(int printers) {
              ",\"notes\":\"Toner \\u00e9 replaced\\n(2024-02-0",
              std::to_string(i % 9 + 1),
              "), drum at 40%; contact \\\"facilities\\\" before moving\""});
-        for (int k = 0; k < 6; ++k) {
-            add({",\"", kNames[k], "\":\"", kOids[k], "\""});
+        for (std::size_t k = 0; k < kCounterOids.size(); ++k) { // the counter members follow id, ip, serial
+            add({",\"", kPrinterMembers[3 + k], "\":\"", kCounterOids[k], "\""});
         }
         text.push_back('}');
     }

@@ -6,6 +6,7 @@
 
 #include "counting_new.h"
 #include "platform/udp.h"
+#include "printer_list.h"
 #include "snmp/ber_decode.h"
 #include "snmp/ber_encode.h"
 #include "snmp/host_address.h"
@@ -93,9 +94,8 @@ BENCHMARK(BM_DecodeAnswer)->Arg(1)->Arg(300); // one binding; a datagram near th
 // ------------------------------------------------
 
 // The six counters of one printer, asked in turn.
-const std::vector<std::string> kPrinterOids = {
-    "1.3.6.1.2.1.43.10.2.1.4.1.1",     "1.3.6.1.4.1.1347.42.3.1.1.1.1.1", "1.3.6.1.4.1.1347.42.3.1.1.1.1.2",
-    "1.3.6.1.4.1.1347.42.3.1.2.1.1.1", "1.3.6.1.4.1.1347.42.3.1.2.1.1.2", "1.3.6.1.4.1.1347.46.10.1.1.5.3"};
+const std::vector<std::string> kPrinterOids(telva::bench::kCounterOids.begin(),
+                                            telva::bench::kCounterOids.end());
 
 // A thread on 127.0.0.1 (a port the system picks) that answers the k-th datagram it receives with the
 // answer for kPrinterOids[k % 6], prepared beforehand: it allocates nothing while it runs, so the
