@@ -116,14 +116,14 @@ def run_benchmarks(program, name_regex, env=None, repetitions=5, timeout=600):
 # --- audit_repeat ---------------------------------------------------------------------------------------------
 
 def parse_runs(text):
-    """audit_repeat's lines "run I fds N rss_kb K ms T hwm_kb H" as dicts."""
+    """audit_repeat's lines "run I fds N rss_kb K ms T hwm_kb H", as dicts with int/float values."""
     runs = []
     for line in text.splitlines():
         parts = line.split()
         if len(parts) >= 6 and len(parts) % 2 == 0 and parts[0] == "run":
             run = {"run": int(parts[1])}
             for name, value in zip(parts[2::2], parts[3::2]):
-                run[name] = float(value)
+                run[name] = float(value) if "." in value else int(value)
             runs.append(run)
     return runs
 
