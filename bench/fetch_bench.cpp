@@ -10,12 +10,13 @@
 // The printer count is whatever the server serves: start tools/contract-server with a list of the size
 // wanted. The daily log of the run goes to a temporary directory, removed at the end.
 
-#include "commons/api_endpoints.h"
-#include "commons/daily_log.h"
-#include "commons/http_client.h"
-#include "commons/process_records.h"
+#include "clock.h"
 #include "counting_new.h"
-#include "main.h"
+#include "server/api_call.h"
+#include "server/api_endpoints.h"
+#include "server/http_client.h"
+#include "site/daily_log.h"
+#include "site/settings.h"
 #include "snmp/host_address.h"
 
 #include <benchmark/benchmark.h>
@@ -54,27 +55,27 @@ public:
         std::random_device random;
         path_ = std::filesystem::temp_directory_path() / ("telva4-fetch-bench-" + std::to_string(random()));
         std::filesystem::create_directories(path_);
-        telva::SetLogDirectory(path_.string() + "/");
     }
     ~TemporaryLogDirectory() {
-        telva::SetLogDirectory("");
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
     TemporaryLogDirectory(const TemporaryLogDirectory&) = delete;
     TemporaryLogDirectory& operator=(const TemporaryLogDirectory&) = delete;
 
+    std::string dir() const { return path_.string() + "/"; }
+
 private:
     std::filesystem::path path_;
 };
 
 // The size of one fetch's answer text, from a request of its own outside the timed loop.
-std::optional<std::size_t> AnswerBytes(const std::string& contract) {
+std::optional<std::size_t> AnswerBytes(telva::RunContext& context, const std::string& contract) {
     try {
-        telva::FormFields form;
+        telva::FormFields form(context.clock.Now());
         form.AddField("data[number]", contract);
-        const std::string url = telva::AuditSettings.BaseUrl + std::string(telva::kFetchItemDataPath);
-        return telva::PrepareHttpClient().PostForm(url, form).size();
+        const std::string url = context.settings.base_url + std::string(telva::kFetchItemDataPath);
+        return telva::PrepareHttpClient(context).PostForm(url, form).size();
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -96,17 +97,19 @@ void BM_FetchPrinterList(benchmark::State& state) {
         return;
     }
     const TemporaryLogDirectory log_directory;
+    telva::DailyLog log(log_directory.dir(), telva::SystemClock());
+    telva::RunContext context(telva::SystemClock(), log);
     const std::string contract = Environment("TELVA_BENCH_CONTRACT", "77");
-    telva::AuditSettings.ServerAddress = server;
-    telva::AuditSettings.BaseUrl = telva::DeriveBaseUrl(server);
-    telva::AuditSettings.ContractNumber = contract;
-    telva::AuditSettings.UserName = Environment("TELVA_BENCH_USER", "vrel");
-    telva::AuditSettings.Password = Environment("TELVA_BENCH_PASS", "24680");
-    if (!telva::ApiLogin()) {
+    context.settings.server_address = server;
+    context.settings.base_url = telva::DeriveBaseUrl(server);
+    context.settings.contract_number = contract;
+    context.settings.user_name = Environment("TELVA_BENCH_USER", "vrel");
+    context.settings.password = Environment("TELVA_BENCH_PASS", "24680");
+    if (!telva::LogIn(context)) {
         state.SkipWithError("login refused or server not answering");
         return;
     }
-    const std::optional<std::size_t> answer_bytes = AnswerBytes(contract);
+    const std::optional<std::size_t> answer_bytes = AnswerBytes(context, contract);
     if (!answer_bytes) {
         state.SkipWithError("the fetch answer could not be read");
         return;
@@ -115,7 +118,7 @@ void BM_FetchPrinterList(benchmark::State& state) {
     std::size_t printers = 0;
     const telva::bench::AllocationCount before = telva::bench::Allocations();
     for (auto _ : state) {
-        const auto data = telva::FetchItemData(contract);
+        const auto data = telva::FetchItemData(context, contract);
         if (!data) {
             state.SkipWithError("FetchItemData failed (see the server's record)");
             break;
@@ -125,7 +128,7 @@ void BM_FetchPrinterList(benchmark::State& state) {
         benchmark::DoNotOptimize(printers);
     }
     const telva::bench::AllocationCount allocated = telva::bench::Allocations() - before;
-    telva::ApiLogout();
+    telva::LogOut(context);
 
     const double iterations = static_cast<double>(state.iterations());
     if (iterations > 0) {

@@ -3,7 +3,9 @@
 // 1000, 10000 and 50000 printers; the per-printer counters stay flat when the cost grows linearly. The body
 // is never held whole: it is encoded once for its length and once into the send buffer.
 
-#include "commons/form_fields.h"
+#include "clock.h"
+#include "printer.h"
+#include "server/form_fields.h"
 
 #include <benchmark/benchmark.h>
 
@@ -13,19 +15,17 @@
 
 namespace {
 
-constexpr const char* kReadingSuffixes[6] = {"][lco]", "][lcc]", "][lcm]", "][lccb]", "][lcmb]", "][sco]"};
-
 // The form as the audit run builds it; readings are seven-digit counters, one printer in 50 unread
 // (an empty value, as when the printer did not answer).
 telva::FormFields UploadForm(int printers) {
-    telva::FormFields form;
+    telva::FormFields form(telva::SystemClock().Now());
     for (int i = 0; i < printers; ++i) {
-        const std::string prefix = "data[items][" + std::to_string(i);
-        for (int k = 0; k < 6; ++k) {
-            form.AddField(prefix + kReadingSuffixes[k],
-                          i % 50 == 49 ? "" : std::to_string(1234567 + i * 31 + k * 7));
+        const std::string prefix = "data[items][" + std::to_string(i) + "][";
+        for (std::size_t k = 0; k < telva::kCounterCount; ++k) {
+            form.AddField(prefix + telva::kCounterFields[k].upload_key + "]",
+                          i % 50 == 49 ? "" : std::to_string(1234567 + i * 31 + static_cast<int>(k) * 7));
         }
-        form.AddField(prefix + "][cid]", std::to_string(10000 + i));
+        form.AddField(prefix + "cid]", std::to_string(10000 + i));
     }
     form.AddField("data[count]", std::to_string(printers));
     form.AddField("data[number]", "CT-2024-0042");

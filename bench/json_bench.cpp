@@ -2,9 +2,9 @@
 // reading every printer's nine values from it. bench/json_peers_bench.cpp times two well-known parsers on
 // the same text.
 
-#include "commons/json.h"
-#include "main.h"
+#include "printer.h"
 #include "printer_list.h"
+#include "server/json.h"
 
 #include <benchmark/benchmark.h>
 

@@ -3,7 +3,7 @@
 // compiled into it), so one run times all three side by side; on the console it ends with the ratios of
 // their times. Built only when both Debian packages nlohmann-json3-dev and rapidjson-dev are installed.
 
-#include "main.h"
+#include "printer.h"
 #include "printer_list.h"
 
 #include <benchmark/benchmark.h>

@@ -5,7 +5,7 @@
 // notes with escapes, and the six counter OIDs), so 2000 printers make about 1.2 MB. Header-only, so every
 // benchmark executable (ours and the peer parsers') reads exactly the same bytes.
 
-#include "main.h"
+#include "printer.h"
 
 #include <array>
 #include <initializer_list>

@@ -25,13 +25,13 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using telva::TSNMPInfo;
+using telva::SnmpMessage;
 
-TSNMPInfo Request(const std::string& oid) {
-    TSNMPInfo query;
-    query.Community = "quarno";
-    query.PDUType = telva::kPduGetRequest;
-    telva::MIBAdd(query, oid, "", telva::kTagOctetString);
+SnmpMessage Request(const std::string& oid) {
+    SnmpMessage query;
+    query.community = "quarno";
+    query.pdu_type = telva::kPduGetRequest;
+    telva::AddBinding(query, oid, "", telva::kTagOctetString);
     return query;
 }
 
@@ -71,9 +71,9 @@ Bytes Answer(int count) {
 }
 
 void BM_EncodeGetRequest(benchmark::State& state) {
-    const TSNMPInfo query = Request("1.3.6.1.2.1.43.10.2.1.4.1.1");
+    const SnmpMessage query = Request("1.3.6.1.2.1.43.10.2.1.4.1.1");
     for (auto _ : state) {
-        benchmark::DoNotOptimize(telva::EncodeBuf(query));
+        benchmark::DoNotOptimize(telva::EncodeMessage(query));
     }
 }
 BENCHMARK(BM_EncodeGetRequest);
@@ -81,9 +81,9 @@ BENCHMARK(BM_EncodeGetRequest);
 void BM_DecodeAnswer(benchmark::State& state) {
     const Bytes answer = Answer(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        TSNMPInfo reply;
-        telva::DecodeBuf(answer.data(), answer.size(), reply);
-        benchmark::DoNotOptimize(reply.MIBValue.data());
+        SnmpMessage reply;
+        telva::DecodeMessage(answer.data(), answer.size(), reply);
+        benchmark::DoNotOptimize(reply.bindings.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(answer.size()));
@@ -164,20 +164,20 @@ void BM_QueryAllocations(benchmark::State& state) {
         return;
     }
     telva::SnmpClient client;
-    client.Port = responder.port();
-    client.TrapPort = 0; // a port the system picks: local port 162 belongs to the tests and the service
-    client.ReceiveTimeout = 2000;
+    client.timing().agent_port = responder.port();
+    client.timing().trap_port =
+        0; // a port the system picks: local port 162 belongs to the tests and the service
+    client.timing().receive_timeout_ms = 2000;
     const std::string community = "quarno";
     const std::string host = "127.0.0.1";
     std::string value;
     std::int64_t failures = 0;
     const auto query = [&](std::size_t index) {
         value.clear();
-        failures +=
-            client.QuerySnmpValue(kPrinterOids[index % kPrinterOids.size()], community, host, value) &&
-                    !value.empty()
-                ? 0
-                : 1;
+        failures += client.QueryValue(kPrinterOids[index % kPrinterOids.size()], community, host, value) &&
+                            !value.empty()
+                        ? 0
+                        : 1;
     };
 
     const telva::bench::AllocationCount start = telva::bench::Allocations();
@@ -247,10 +247,10 @@ void BM_FleetSnmpClient(benchmark::State& state, std::vector<FleetPrinter> print
     for (auto _ : state) {
         for (const FleetPrinter& printer : printers) {
             telva::SnmpClient client; // one client per printer, as an audit run does
-            client.ReceiveTimeout = 10000;
+            client.timing().receive_timeout_ms = 10000;
             for (const std::string& oid : printer.oids) {
                 std::string value;
-                failures += client.QuerySnmpValue(oid, "quarno", printer.address, value) ? 0 : 1;
+                failures += client.QueryValue(oid, "quarno", printer.address, value) ? 0 : 1;
                 ++queries;
             }
         }
@@ -270,7 +270,7 @@ void BM_FleetRawUdpFloor(benchmark::State& state, std::vector<FleetPrinter> prin
     for (const FleetPrinter& printer : printers) {
         std::vector<Bytes> requests;
         for (const std::string& oid : printer.oids) {
-            requests.push_back(telva::EncodeBuf(Request(oid)));
+            requests.push_back(telva::EncodeMessage(Request(oid)));
         }
         prepared.emplace_back(*telva::ParseDottedIpv4(printer.address), requests);
     }

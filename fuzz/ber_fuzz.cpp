@@ -1,16 +1,16 @@
 // The SNMP BER codec over arbitrary bytes.
-// - DecodeBuf reads the bytes as an answer datagram (ASan watches that nothing is read outside them): the
+// - DecodeMessage reads the bytes as an answer datagram (ASan watches that nothing is read outside them): the
 //   bindings stay parallel, and each binding needs at least six bytes (three items of tag and length), so
 //   their count is bounded by the datagram size.
 // - BerValueText reads the bytes as tag + content: each tag gives text of its documented shape.
 // - The bytes also make a GetRequest (4 bytes request-id, 1 byte error-status, then community and object
-//   identifier texts separated by NUL bytes); EncodeBuf then DecodeBuf gives back the request's fields and
-//   each identifier text in canonical form (as the agent reads it).
+//   identifier texts separated by NUL bytes); EncodeMessage then DecodeMessage gives back the request's
+//   fields and each identifier text in canonical form (as the agent reads it).
 
 #include "platform/unicode.h"
 #include "snmp/ber_decode.h"
 #include "snmp/ber_encode.h"
-#include "snmp/snmp_info.h"
+#include "snmp/snmp_message.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,7 +20,7 @@
 
 namespace {
 
-using telva::TSNMPInfo;
+using telva::SnmpMessage;
 
 void Require(bool condition) {
     if (!condition) {
@@ -99,10 +99,9 @@ std::string CanonicalOid(std::string_view text) {
 }
 
 void CheckDecode(const std::uint8_t* data, std::size_t size) {
-    TSNMPInfo reply;
-    telva::DecodeBuf(data, size, reply);
-    Require(reply.MIBOID.size() == reply.MIBValue.size());
-    Require(reply.MIBOID.size() <= size / 6);
+    SnmpMessage reply;
+    telva::DecodeMessage(data, size, reply);
+    Require(reply.bindings.size() <= size / 6);
 }
 
 void CheckValueText(const std::uint8_t* data, std::size_t size) {
@@ -162,33 +161,34 @@ void CheckRoundTrip(const std::uint8_t* data, std::size_t size) {
     if (size < 5) {
         return;
     }
-    TSNMPInfo query;
-    query.PDUType = telva::kPduGetRequest;
-    query.ID = static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) << 24 | data[1] << 16 |
-                                         data[2] << 8 | data[3]);
-    query.ErrorStatus = static_cast<std::int8_t>(data[4]);
+    SnmpMessage query;
+    query.pdu_type = telva::kPduGetRequest;
+    query.request_id = static_cast<std::int32_t>(static_cast<std::uint32_t>(data[0]) << 24 | data[1] << 16 |
+                                                 data[2] << 8 | data[3]);
+    query.error_status = static_cast<std::int8_t>(data[4]);
     std::string_view text(reinterpret_cast<const char*>(data) + 5, size - 5);
     const std::size_t end = text.find('\0');
-    query.Community = std::string(text.substr(0, end));
+    query.community = std::string(text.substr(0, end));
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    while (!text.empty() && query.MIBOID.size() < 8) {
+    while (!text.empty() && query.bindings.size() < 8) {
         const std::size_t cut = text.find('\0');
-        telva::MIBAdd(query, std::string(text.substr(0, cut)), "", telva::kTagOctetString);
+        telva::AddBinding(query, std::string(text.substr(0, cut)), "", telva::kTagOctetString);
         text = cut == std::string_view::npos ? std::string_view() : text.substr(cut + 1);
     }
 
-    TSNMPInfo reply;
-    reply.Buffer = telva::EncodeBuf(query);
-    telva::DecodeBuf(reply);
-    Require(reply.Version == 0);
-    Require(reply.ID == query.ID);
-    Require(reply.ErrorStatus == query.ErrorStatus);
-    Require(reply.ErrorIndex == 0);
-    Require(telva::platform::Utf8ToLatin1(reply.Community) == telva::platform::Utf8ToLatin1(query.Community));
-    Require(reply.MIBOID.size() == query.MIBOID.size());
-    for (std::size_t i = 0; i < query.MIBOID.size(); ++i) {
-        Require(reply.MIBOID[i] == CanonicalOid(query.MIBOID[i]));
-        Require(reply.MIBValue[i].Text.empty() && reply.MIBValue[i].Tag == telva::kTagOctetString);
+    SnmpMessage reply;
+    reply.datagram = telva::EncodeMessage(query);
+    telva::DecodeMessage(reply);
+    Require(reply.version == 0);
+    Require(reply.request_id == query.request_id);
+    Require(reply.error_status == query.error_status);
+    Require(reply.error_index == 0);
+    Require(telva::platform::Utf8ToLatin1(reply.community) == telva::platform::Utf8ToLatin1(query.community));
+    Require(reply.bindings.size() == query.bindings.size());
+    for (std::size_t i = 0; i < query.bindings.size(); ++i) {
+        Require(reply.bindings[i].oid == CanonicalOid(query.bindings[i].oid));
+        Require(reply.bindings[i].value.text.empty() &&
+                reply.bindings[i].value.tag == telva::kTagOctetString);
     }
 }
 

@@ -7,11 +7,11 @@
 // - the decoded text is well-formed UTF-8 (by charset) and its ASCII reduction is 7-bit, one character
 //   per UTF-16 unit; reading it as JSON, as the API client does, never fails in any other way than none.
 
-#include "commons/answer_text.h"
-#include "commons/http_answer.h"
-#include "commons/http_error.h"
-#include "commons/json.h"
 #include "platform/unicode.h"
+#include "server/answer_text.h"
+#include "server/http_answer.h"
+#include "server/http_error.h"
+#include "server/json.h"
 
 #include <cstdint>
 #include <cstdlib>

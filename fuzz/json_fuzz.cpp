@@ -7,9 +7,9 @@
 // - ValueText gives a string's text, a number's digits or JsonValueError, and nothing for other kinds;
 // - ContainsText agrees with a plain search of every name and string for the "Sign in required" phrase.
 
-#include "commons/api_call.h"
-#include "commons/json.h"
 #include "platform/unicode.h"
+#include "server/api_call.h"
+#include "server/json.h"
 
 #include <cstdint>
 #include <cstdlib>

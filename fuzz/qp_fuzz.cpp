@@ -6,7 +6,7 @@
 // - no line is longer than 73 characters with its soft break, none ends in a blank, and none starts with
 //   "." or "--" (a line the receiver could take for the end of the text or for the form's boundary).
 
-#include "commons/quoted_printable.h"
+#include "server/quoted_printable.h"
 
 #include <cstdint>
 #include <cstdlib>

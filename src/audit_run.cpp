@@ -1,38 +1,49 @@
-// One complete audit run: login, fetch the printers, read six counters of each by SNMP, upload all
-// readings in one form, logout.
+#include "audit_run.h"
 
-#include "commons/api_endpoints.h"
-#include "commons/daily_log.h"
-#include "commons/form_fields.h"
-#include "commons/json.h"
-#include "main.h"
+#include "server/api_endpoints.h"
+#include "server/form_fields.h"
 #include "snmp/snmp_client.h"
 
-#include <array>
 #include <exception>
 #include <optional>
-#include <string>
-#include <vector>
 
 namespace telva {
 namespace {
 
-constexpr std::int32_t kSnmpReceiveTimeoutMs = 10000;
-constexpr const char* kCommunity = "quarno";
+// The text of member `name` of `printer` into `target`; on a failure, the problem's text.
+std::string ReadMember(const JsonValue& printer, std::size_t position, const char* name,
+                       std::string& target) {
+    const JsonValue* value = FindMember(printer, name);
+    if (value == nullptr) {
+        return "printer " + std::to_string(position) + " has no \"" + name + "\"";
+    }
+    try {
+        target = ValueText(*value);
+    } catch (const std::exception& error) {
+        return "printer " + std::to_string(position) + " \"" + name + "\" cannot be read: " + error.what();
+    }
+    return {};
+}
 
-constexpr std::size_t kIdField = 0;
-constexpr std::size_t kIpField = 1;
-constexpr std::size_t kFirstCounterField = 3;
+// Reads the six counters of one printer; an error ends this printer's queries only.
+CounterReadings ReadPrinter(RunContext& context, const Printer& printer) {
+    CounterReadings readings;
+    std::optional<SnmpClient> client;
+    try {
+        context.Log("SNMP trying IP " + printer.address);
+        client.emplace(context.snmp);
+        for (std::size_t k = 0; k < kCounterCount; ++k) {
+            client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, readings[k]);
+        }
+        context.Log("SNMP OK IP " + printer.address);
+    } catch (const std::exception& error) {
+        const std::int32_t status = client ? client->error_status() : 0;
+        context.Log("Error " + std::to_string(status) + " - " + error.what());
+    }
+    return readings;
+}
 
-// Upload field suffixes for the six readings (fields 3 to 8), then the identifier.
-constexpr std::array<const char*, 6> kReadingSuffixes = {"][lco]",  "][lcc]",  "][lcm]",
-                                                         "][lccb]", "][lcmb]", "][sco]"};
-
-// Reads the printer list out of the fetched data. On a shape the run cannot use, says what was wrong.
-struct PrinterList {
-    std::vector<PrinterRecord> records;
-    std::string problem; // empty when the list is usable
-};
+} // namespace
 
 PrinterList ReadPrinterList(const JsonValue& data) {
     PrinterList list;
@@ -46,24 +57,22 @@ PrinterList ReadPrinterList(const JsonValue& data) {
         return list;
     }
     const std::size_t count = MemberCount(*items);
-    list.records.resize(count);
+    list.printers.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const JsonValue& printer = MemberAt(*items, i);
-        if (!printer.IsObject()) {
+        const JsonValue& object = MemberAt(*items, i);
+        if (!object.IsObject()) {
             list.problem = "printer " + std::to_string(i) + " is not an object";
             return list;
         }
-        for (std::size_t field = 0; field < kPrinterMembers.size(); ++field) {
-            const JsonValue* value = FindMember(printer, kPrinterMembers[field]);
-            if (value == nullptr) {
-                list.problem = "printer " + std::to_string(i) + " has no \"" + kPrinterMembers[field] + "\"";
-                return list;
-            }
-            try {
-                list.records[i].Fields[field] = ValueText(*value);
-            } catch (const std::exception& error) {
-                list.problem = "printer " + std::to_string(i) + " \"" + kPrinterMembers[field] +
-                               "\" cannot be read: " + error.what();
+        Printer& printer = list.printers[i];
+        std::array<std::string*, kPrinterMembers.size()> targets = {&printer.id, &printer.address,
+                                                                    &printer.serial};
+        for (std::size_t k = 0; k < kCounterCount; ++k) {
+            targets[3 + k] = &printer.counter_oids[k];
+        }
+        for (std::size_t m = 0; m < kPrinterMembers.size(); ++m) {
+            list.problem = ReadMember(object, i, kPrinterMembers[m], *targets[m]);
+            if (!list.problem.empty()) {
                 return list;
             }
         }
@@ -71,66 +80,45 @@ PrinterList ReadPrinterList(const JsonValue& data) {
     return list;
 }
 
-// Reads the six counters of one printer into reading; an error ends this printer's queries only.
-void ReadPrinter(const PrinterRecord& request, PrinterRecord& reading) {
-    const std::string& ip = request.Fields[kIpField];
-    std::optional<SnmpClient> client;
-    try {
-        WriteLog("SNMP trying IP " + ip);
-        client.emplace();
-        client->ReceiveTimeout = kSnmpReceiveTimeoutMs;
-        for (std::size_t field = kFirstCounterField; field < kPrinterMembers.size(); ++field) {
-            client->QuerySnmpValue(request.Fields[field], kCommunity, ip, reading.Fields[field]);
-        }
-        WriteLog("SNMP OK IP " + ip);
-    } catch (const std::exception& error) {
-        const std::int32_t status = client ? client->Reply.ErrorStatus : 0;
-        WriteLog("Error " + std::to_string(status) + " - " + error.what());
-    }
-}
-
-} // namespace
-
-void TTELVA4Audit::RunAudit() {
-    if (!ApiLogin()) {
-        WriteLog("Erro no login");
+void RunAudit(RunContext& context) {
+    if (!LogIn(context)) {
+        context.Log("Erro no login");
         return;
     }
-    // Every printer is read from the list before any is queried: a list the run cannot use is reported
-    // and nothing is uploaded, without spending time on the printers. The parsed answer is let go as soon
-    // as the records hold what the run needs.
+    // Every printer is read from the list before any is queried: a list the run cannot use is reported and
+    // nothing is uploaded, without spending time on the printers. The parsed answer is let go as soon as the
+    // printers hold what the run needs.
     PrinterList list;
     {
-        const std::optional<JsonDocument> data = FetchItemData(AuditSettings.ContractNumber);
+        const std::optional<JsonDocument> data = FetchItemData(context, context.settings.contract_number);
         if (!data) {
-            ApiLogout();
+            LogOut(context);
             return;
         }
         list = ReadPrinterList(data->root());
     }
     if (!list.problem.empty()) {
-        WriteLog("Printer list not usable, nothing uploaded: " + list.problem);
-        ApiLogout();
+        context.Log("Printer list not usable, nothing uploaded: " + list.problem);
+        LogOut(context);
         return;
     }
-    const std::size_t count = list.records.size();
-    FormFields form;
-    WriteLog("Printer count " + std::to_string(count));
+    const std::size_t count = list.printers.size();
+    FormFields form(context.clock.Now());
+    context.Log("Printer count " + std::to_string(count));
     for (std::size_t i = 0; i < count; ++i) {
-        PrinterRecord reading;
-        ReadPrinter(list.records[i], reading);
-        const std::string prefix = "data[items][" + std::to_string(i);
-        for (std::size_t k = 0; k < kReadingSuffixes.size(); ++k) {
-            form.AddField(prefix + kReadingSuffixes[k], reading.Fields[kFirstCounterField + k]);
+        const CounterReadings readings = ReadPrinter(context, list.printers[i]);
+        const std::string prefix = "data[items][" + std::to_string(i) + "][";
+        for (std::size_t k = 0; k < kCounterCount; ++k) {
+            form.AddField(prefix + kCounterFields[k].upload_key + "]", readings[k]);
         }
-        form.AddField(prefix + "][cid]", list.records[i].Fields[kIdField]);
-        list.records[i] = PrinterRecord(); // done with: the memory passes to the form as the run goes on
+        form.AddField(prefix + "cid]", list.printers[i].id);
+        list.printers[i] = Printer(); // done with: the memory passes to the form as the run goes on
     }
     form.AddField("data[count]", std::to_string(count));
-    form.AddField("data[number]", AuditSettings.ContractNumber);
-    UpdateItemData(form);
-    WriteLog("Update()");
-    ApiLogout();
+    form.AddField("data[number]", context.settings.contract_number);
+    UpdateItemData(context, form);
+    context.Log("Update()");
+    LogOut(context);
 }
 
 } // namespace telva

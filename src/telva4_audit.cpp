@@ -1,14 +1,16 @@
 // Program entry: sets the heap up for a long-running service, seeds the scheduler's random generator, creates
-// the service object and lets the command line choose between installing, uninstalling and running as the
-// service.
+// the run context and the service object, and lets the command line choose between installing, uninstalling
+// and running as the service.
 
-#include "main.h"
+#include "audit_service.h"
+#include "clock.h"
 #include "platform/memory.h"
 #include "platform/unicode.h"
 #include "service/command_line.h"
 #include "service/install.h"
-#include "service/scheduler.h"
 #include "service/service_host.h"
+#include "site/daily_log.h"
+#include "site/settings.h"
 
 #include <string>
 #include <vector>
@@ -18,14 +20,17 @@ namespace {
 int RunProgram(const std::vector<std::string>& arguments) {
     telva::platform::PreferReturningMemory();
     telva::SeedRandomDelay();
-    telva::TTELVA4Audit service;
+    telva::Clock& clock = telva::SystemClock();
+    telva::DailyLog log(telva::DefaultLogDirectory(), clock);
+    telva::RunContext context(clock, log);
+    telva::AuditService service(context, telva::SettingsFilePath());
     const telva::ProgramCommand command = telva::ChooseProgramCommand(arguments);
-    switch (command.Mode) {
-    case telva::pmInstall:
-        return telva::RunInstallCommand(service, true, command.Silent);
-    case telva::pmUninstall:
-        return telva::RunInstallCommand(service, false, command.Silent);
-    case telva::pmService:
+    switch (command.mode) {
+    case telva::ProgramMode::Install:
+        return telva::RunInstallCommand(service, true, command.silent);
+    case telva::ProgramMode::Uninstall:
+        return telva::RunInstallCommand(service, false, command.silent);
+    case telva::ProgramMode::Service:
         break;
     }
     return telva::RunServiceProcess(service);

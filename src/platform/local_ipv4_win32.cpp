@@ -1,13 +1,16 @@
 #include "platform/local_ipv4.h"
 
+#include "platform/winsock_win32.h"
+
 #include <winsock2.h>
 
 namespace telva::platform {
 
 std::vector<std::string> LocalIPv4Addresses() {
     std::vector<std::string> addresses;
-    WSADATA data{};
-    WSAStartup(0x0101, &data); // result not examined: later calls fail with it
+    if (EnsureWinsock() != 0) {
+        return addresses;
+    }
     char name[64] = {};
     if (gethostname(name, sizeof name) == 0) {
         name[sizeof name - 1] = '\0';
@@ -19,7 +22,6 @@ std::vector<std::string> LocalIPv4Addresses() {
             }
         }
     }
-    WSACleanup();
     return addresses;
 }
 

@@ -1,36 +1,10 @@
 #include "platform/profile_text.h"
 #include "platform/profile.h"
 #include "platform/unicode.h"
+#include "text/ascii.h"
 
 namespace telva::platform {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Cuts text to at most kProfileValueMaxUnits UTF-16 code units without splitting a character.
 std::string CutValue(std::string_view value) {
@@ -59,7 +33,7 @@ std::optional<std::string> FindProfileValue(std::string_view content, std::strin
         if (end == std::string_view::npos) {
             end = content.size();
         }
-        const std::string_view line = Trim(content.substr(pos, end - pos));
+        const std::string_view line = TrimBlanks(content.substr(pos, end - pos));
         pos = end;
         if (pos < content.size() && content[pos] == '\r') {
             ++pos;
@@ -73,18 +47,19 @@ std::optional<std::string> FindProfileValue(std::string_view content, std::strin
         if (line.front() == '[') {
             const std::size_t close = line.find(']');
             const std::string_view name =
-                Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
-            in_section = SameName(name, section);
+                TrimBlanks(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+            in_section = EqualsIgnoringAsciiCase(name, section);
             continue;
         }
         if (!in_section) {
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos || !SameName(Trim(line.substr(0, equals)), key)) {
+        if (equals == std::string_view::npos ||
+            !EqualsIgnoringAsciiCase(TrimBlanks(line.substr(0, equals)), key)) {
             continue;
         }
-        std::string_view value = Trim(line.substr(equals + 1));
+        std::string_view value = TrimBlanks(line.substr(equals + 1));
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front()) {
             value = value.substr(1, value.size() - 2);

@@ -11,7 +11,9 @@
 namespace telva::platform {
 
 int ResolveIpv4(const std::string& host_name, Ipv4Address& address) {
-    EnsureWinsock();
+    if (const int code = EnsureWinsock(); code != 0) {
+        return code;
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;

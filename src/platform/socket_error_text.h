@@ -14,6 +14,7 @@ inline constexpr int kWsaAddressInUse = 10048; // EADDRINUSE
 inline constexpr int kWsaNetUnreachable = 10051;
 inline constexpr int kWsaConnectionReset = 10054; // a refusal of an earlier datagram, on receive
 inline constexpr int kWsaNoBufferSpace = 10055;
+inline constexpr int kWsaTimedOut = 10060;
 inline constexpr int kWsaConnectionRefused = 10061;
 inline constexpr int kWsaHostUnreachable = 10065;
 inline constexpr int kWsaHostNotFound = 11001;

@@ -1,29 +1,31 @@
-#include "platform/resolver.h"
 #include "platform/tcp.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <cstring>
+
+#include "platform/socket_address.h"
+#include "platform/winsock_win32.h"
 
 namespace telva::platform {
 namespace {
 
 constexpr std::uintptr_t kNoSocket = ~std::uintptr_t{0};
 
-[[noreturn]] void ThrowLastError() {
-    throw SocketError(WSAGetLastError());
-}
-
 SOCKET Handle(std::uintptr_t socket) {
     return static_cast<SOCKET>(socket);
 }
 
+std::int64_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+        .count();
+}
+
 enum class Wait { kRead, kWrite, kConnect };
 
-// Waits for the socket to become ready for at most `timeout_ms`; raises on time-out or error.
-void WaitFor(SOCKET socket, Wait wait, std::uint32_t timeout_ms) {
+// Waits for the socket to become ready for at most `timeout_ms`: 0 when ready, else the error or 10060.
+int WaitFor(SOCKET socket, Wait wait, std::uint32_t timeout_ms) {
     fd_set ready;
     fd_set failed;
     FD_ZERO(&ready);
@@ -36,92 +38,49 @@ void WaitFor(SOCKET socket, Wait wait, std::uint32_t timeout_ms) {
     const int count = wait == Wait::kRead ? select(0, &ready, nullptr, &failed, &limit)
                                           : select(0, nullptr, &ready, &failed, &limit);
     if (count == SOCKET_ERROR) {
-        ThrowLastError();
+        return WSAGetLastError();
     }
     if (count == 0) {
-        throw SocketError(kSocketTimedOut);
+        return kWsaTimedOut;
     }
     if (wait == Wait::kConnect && FD_ISSET(socket, &failed)) {
         int error = 0;
         int size = sizeof error;
         getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
-        throw SocketError(error != 0 ? error : WSAECONNREFUSED);
+        return error != 0 ? error : WSAECONNREFUSED;
     }
+    return 0;
 }
-
-sockaddr_storage ResolveAddress(const std::string& host, std::uint16_t port, int& length) {
-    sockaddr_storage storage{};
-    if (host.find(':') != std::string::npos) {
-        sockaddr_in6 address{};
-        address.sin6_family = AF_INET6;
-        address.sin6_port = htons(port);
-        if (inet_pton(AF_INET6, host.c_str(), &address.sin6_addr) != 1) {
-            throw SocketError(kSocketHostNotFound);
-        }
-        std::memcpy(&storage, &address, sizeof address);
-        length = sizeof address;
-        return storage;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        Ipv4Address first{};
-        if (const int code = ResolveIpv4(host, first); code != 0) {
-            throw SocketError(code);
-        }
-        std::memcpy(&address.sin_addr, first.data(), first.size());
-    }
-    std::memcpy(&storage, &address, sizeof address);
-    length = sizeof address;
-    return storage;
-}
-
-// Holds one Windows Sockets start-up until a connection takes it over.
-class SocketsStartup {
-public:
-    SocketsStartup() {
-        WSADATA data{};
-        const int result = WSAStartup(MAKEWORD(2, 2), &data);
-        if (result != 0) {
-            throw SocketError(result);
-        }
-    }
-    ~SocketsStartup() {
-        if (held_) {
-            WSACleanup();
-        }
-    }
-    void Release() { held_ = false; }
-
-private:
-    bool held_ = true;
-};
 
 } // namespace
 
-TcpConnection TcpConnection::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeout_ms) {
-    SocketsStartup startup;
+int TcpConnection::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeout_ms) {
+    Close();
+    if (const int code = EnsureWinsock(); code != 0) {
+        return code;
+    }
+    sockaddr_storage address{};
     int length = 0;
-    const sockaddr_storage address = ResolveAddress(host, port, length);
+    if (const int code = BuildSocketAddress(host, port, address, length); code != 0) {
+        return code;
+    }
     const SOCKET socket = ::socket(address.ss_family, SOCK_STREAM, IPPROTO_TCP);
     if (socket == INVALID_SOCKET) {
-        ThrowLastError();
+        return WSAGetLastError();
     }
-    startup.Release(); // the connection's Close ends the start-up from here on
-    TcpConnection connection(static_cast<std::uintptr_t>(socket));
+    socket_ = static_cast<std::uintptr_t>(socket);
     u_long non_blocking = 1;
-    if (ioctlsocket(socket, FIONBIO, &non_blocking) != 0) {
-        ThrowLastError();
+    if (ioctlsocket(socket, static_cast<long>(FIONBIO), &non_blocking) != 0) {
+        return WSAGetLastError();
     }
     if (connect(socket, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
-            throw SocketError(error);
+            return error;
         }
-        WaitFor(socket, Wait::kConnect, timeout_ms);
+        return WaitFor(socket, Wait::kConnect, timeout_ms);
     }
-    return connection;
+    return 0;
 }
 
 TcpConnection::TcpConnection(TcpConnection&& other) noexcept : socket_(other.socket_) {
@@ -144,50 +103,55 @@ TcpConnection::~TcpConnection() {
 void TcpConnection::Close() noexcept {
     if (socket_ != kNoSocket) {
         closesocket(Handle(socket_));
-        WSACleanup();
         socket_ = kNoSocket;
     }
 }
 
-void TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
-                            std::chrono::steady_clock::time_point deadline) {
+int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
+                           std::chrono::steady_clock::time_point deadline) {
     while (!bytes.empty()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            throw SocketError(kSocketTimedOut);
+        const std::int64_t left = MillisecondsLeft(deadline);
+        if (left <= 0) {
+            return kWsaTimedOut;
         }
-        WaitFor(Handle(socket_), Wait::kWrite,
-                static_cast<std::uint32_t>(std::min<long long>(idle_ms, left.count())));
+        const auto wait = static_cast<std::uint32_t>(std::min<std::int64_t>(idle_ms, left));
+        if (const int code = WaitFor(Handle(socket_), Wait::kWrite, wait); code != 0) {
+            return code;
+        }
         const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
         const int sent = send(Handle(socket_), bytes.data(), piece, 0);
         if (sent == SOCKET_ERROR) {
             if (WSAGetLastError() == WSAEWOULDBLOCK) {
                 continue;
             }
-            ThrowLastError();
+            return WSAGetLastError();
         }
         bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
+    return 0;
 }
 
-std::size_t TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms) {
+int TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms, std::size_t& received) {
+    received = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     const int piece = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
     while (true) {
-        const int received = recv(Handle(socket_), buffer, piece, 0);
-        if (received != SOCKET_ERROR) {
-            return static_cast<std::size_t>(received);
+        const int count = recv(Handle(socket_), buffer, piece, 0);
+        if (count != SOCKET_ERROR) {
+            received = static_cast<std::size_t>(count);
+            return 0;
         }
         if (WSAGetLastError() != WSAEWOULDBLOCK) {
-            ThrowLastError();
+            return WSAGetLastError();
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            throw SocketError(kSocketTimedOut);
+        const std::int64_t left = MillisecondsLeft(deadline);
+        if (left <= 0) {
+            return kWsaTimedOut;
         }
-        WaitFor(Handle(socket_), Wait::kRead, static_cast<std::uint32_t>(left.count()));
+        if (const int code = WaitFor(Handle(socket_), Wait::kRead, static_cast<std::uint32_t>(left));
+            code != 0) {
+            return code;
+        }
     }
 }
 

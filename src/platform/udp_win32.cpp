@@ -30,7 +30,9 @@ bool UdpSocket::IsOpen() const {
 
 int UdpSocket::Open() {
     Close();
-    EnsureWinsock();
+    if (const int code = EnsureWinsock(); code != 0) {
+        return code;
+    }
     const SOCKET socket_handle = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (socket_handle == INVALID_SOCKET) {
         return WSAGetLastError();
@@ -43,7 +45,7 @@ int UdpSocket::Open() {
         return code;
     }
     u_long non_blocking = 1; // receives never block: the wait comes first and is bounded
-    if (ioctlsocket(socket_handle, FIONBIO, &non_blocking) != 0) {
+    if (ioctlsocket(socket_handle, static_cast<long>(FIONBIO), &non_blocking) != 0) {
         const int code = WSAGetLastError();
         closesocket(socket_handle);
         return code;

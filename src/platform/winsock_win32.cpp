@@ -4,12 +4,12 @@
 
 namespace telva::platform {
 
-void EnsureWinsock() {
-    static const bool started = [] {
+int EnsureWinsock() {
+    static const int result = [] {
         WSADATA data{};
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        return WSAStartup(MAKEWORD(2, 2), &data);
     }();
-    (void)started;
+    return result;
 }
 
 } // namespace telva::platform

@@ -21,11 +21,11 @@ bool HasSwitch(const std::vector<std::string>& arguments, std::string_view word)
 ProgramCommand ChooseProgramCommand(const std::vector<std::string>& arguments) {
     ProgramCommand command;
     if (HasSwitch(arguments, "INSTALL")) {
-        command.Mode = pmInstall;
+        command.mode = ProgramMode::Install;
     } else if (HasSwitch(arguments, "UNINSTALL")) {
-        command.Mode = pmUninstall;
+        command.mode = ProgramMode::Uninstall;
     }
-    command.Silent = HasSwitch(arguments, "SILENT");
+    command.silent = HasSwitch(arguments, "SILENT");
     return command;
 }
 

@@ -8,11 +8,11 @@
 
 namespace telva {
 
-enum TProgramMode { pmService, pmInstall, pmUninstall };
+enum class ProgramMode { Service, Install, Uninstall };
 
 struct ProgramCommand {
-    TProgramMode Mode = pmService;
-    bool Silent = false;
+    ProgramMode mode = ProgramMode::Service;
+    bool silent = false;
 };
 
 // True when an argument after the program name (arguments[0]) is the switch `word`.

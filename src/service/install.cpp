@@ -26,7 +26,7 @@ std::string UninstallFailedText(std::string_view display_name, std::string_view 
     return FailedText("uninstall", display_name, error_text);
 }
 
-int RunInstallCommand(const TService& service, bool install, bool silent) {
+int RunInstallCommand(const Service& service, bool install, bool silent) {
     try {
         if (install) {
             InstallService(service, silent);
@@ -35,7 +35,7 @@ int RunInstallCommand(const TService& service, bool install, bool silent) {
         }
         return 0;
     } catch (...) {
-        ShowMessage(CurrentErrorMessage(), mkError, "Application Error");
+        ShowMessage(CurrentErrorMessage(), MessageKind::Error, "Application Error");
         return 1;
     }
 }

@@ -7,7 +7,7 @@
 
 namespace telva {
 
-class TService;
+class Service;
 
 inline constexpr const char* kInstalledText = "Service installed successfully";
 inline constexpr const char* kUninstalledText = "Service uninstalled successfully";
@@ -16,19 +16,19 @@ inline constexpr const char* kUninstalledText = "Service uninstalled successfull
 std::string InstallFailedText(std::string_view display_name, std::string_view error_text);
 std::string UninstallFailedText(std::string_view display_name, std::string_view error_text);
 
-enum TMessageKind { mkInformation, mkError };
+enum class MessageKind { Information, Error };
 
 // A modal message box with one OK button on Windows; stdout (information) or stderr (error) on POSIX.
-void ShowMessage(const std::string& text, TMessageKind kind, const std::string& caption);
+void ShowMessage(const std::string& text, MessageKind kind, const std::string& caption);
 
 // Register or remove `service`. A failure of the registration itself is shown in an error message (also
 // when silent); success is shown unless silent. When the service manager cannot be opened the error is
 // raised (SystemCallError) to the caller.
-void InstallService(const TService& service, bool silent);
-void UninstallService(const TService& service, bool silent);
+void InstallService(const Service& service, bool silent);
+void UninstallService(const Service& service, bool silent);
 
 // The program's install and uninstall commands: the calls above, with an error that escapes them shown
 // in an "Application Error" message. The exit status: 0, or 1 after such an error.
-int RunInstallCommand(const TService& service, bool install, bool silent);
+int RunInstallCommand(const Service& service, bool install, bool silent);
 
 } // namespace telva

@@ -121,8 +121,8 @@ std::string FindSystemctl() {
 
 } // namespace
 
-void ShowMessage(const std::string& text, TMessageKind kind, const std::string& caption) {
-    std::FILE* stream = kind == mkError ? stderr : stdout;
+void ShowMessage(const std::string& text, MessageKind kind, const std::string& caption) {
+    std::FILE* stream = kind == MessageKind::Error ? stderr : stdout;
     if (caption == "Application Error") {
         std::fprintf(stream, "%s: %s\n", caption.c_str(), text.c_str());
     } else {
@@ -141,11 +141,11 @@ UnitInstallTarget SystemUnitTarget() {
     return target;
 }
 
-void InstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent) {
+void InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
     OpenUnitDirectory(target.UnitDirectory);
-    const std::string unit = SystemdUnitFileName(service.Name);
+    const std::string unit = SystemdUnitFileName(service.name);
     std::string failure = WriteUnitFile(target.UnitDirectory + unit,
-                                        SystemdUnitText(target.ExecutablePath, service.DisplayName));
+                                        SystemdUnitText(target.ExecutablePath, service.display_name));
     if (failure.empty() && !target.Systemctl.empty()) {
         if (target.SystemdRunning) {
             // A failed reload leaves the manager unaware of the unit until the next boot; enable still
@@ -157,15 +157,16 @@ void InstallServiceUnit(const TService& service, const UnitInstallTarget& target
         }
     }
     if (!failure.empty()) {
-        ShowMessage(InstallFailedText(service.DisplayName, failure), mkError, service.DisplayName);
+        ShowMessage(InstallFailedText(service.display_name, failure), MessageKind::Error,
+                    service.display_name);
     } else if (!silent) {
-        ShowMessage(kInstalledText, mkInformation, service.DisplayName);
+        ShowMessage(kInstalledText, MessageKind::Information, service.display_name);
     }
 }
 
-void UninstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent) {
+void UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
     OpenUnitDirectory(target.UnitDirectory);
-    const std::string unit = SystemdUnitFileName(service.Name);
+    const std::string unit = SystemdUnitFileName(service.name);
     const std::string path = target.UnitDirectory + unit;
     std::string failure;
     if (access(path.c_str(), F_OK) != 0) {
@@ -182,17 +183,18 @@ void UninstallServiceUnit(const TService& service, const UnitInstallTarget& targ
         RunSystemctl(target.Systemctl, {"daemon-reload"});
     }
     if (!failure.empty()) {
-        ShowMessage(UninstallFailedText(service.DisplayName, failure), mkError, service.DisplayName);
+        ShowMessage(UninstallFailedText(service.display_name, failure), MessageKind::Error,
+                    service.display_name);
     } else if (!silent) {
-        ShowMessage(kUninstalledText, mkInformation, service.DisplayName);
+        ShowMessage(kUninstalledText, MessageKind::Information, service.display_name);
     }
 }
 
-void InstallService(const TService& service, bool silent) {
+void InstallService(const Service& service, bool silent) {
     InstallServiceUnit(service, SystemUnitTarget(), silent);
 }
 
-void UninstallService(const TService& service, bool silent) {
+void UninstallService(const Service& service, bool silent) {
     UninstallServiceUnit(service, SystemUnitTarget(), silent);
 }
 

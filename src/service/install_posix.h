@@ -6,7 +6,7 @@
 
 namespace telva {
 
-class TService;
+class Service;
 
 struct UnitInstallTarget {
     std::string UnitDirectory;   // ending in "/"; "/etc/systemd/system/" for the real installation
@@ -21,7 +21,7 @@ UnitInstallTarget SystemUnitTarget();
 // "-install": the unit directory must be writable (else SystemCallError, the service manager that
 // cannot be opened); the unit file is created (an existing one is a failure: "File exists"); then
 // daemon-reload and enable. "-uninstall": disable, remove the unit file, daemon-reload.
-void InstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent);
-void UninstallServiceUnit(const TService& service, const UnitInstallTarget& target, bool silent);
+void InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent);
+void UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent);
 
 } // namespace telva

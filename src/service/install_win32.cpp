@@ -28,15 +28,15 @@ SC_HANDLE OpenServiceManager() {
 
 } // namespace
 
-void ShowMessage(const std::string& text, TMessageKind kind, const std::string& caption) {
-    const UINT icon = kind == mkError ? MB_ICONERROR : MB_ICONINFORMATION;
+void ShowMessage(const std::string& text, MessageKind kind, const std::string& caption) {
+    const UINT icon = kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION;
     MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), MB_OK | icon | MB_SETFOREGROUND);
 }
 
-void InstallService(const TService& service, bool silent) {
+void InstallService(const Service& service, bool silent) {
     const SC_HANDLE manager = OpenServiceManager();
-    const std::wstring name = Wide(service.Name);
-    const std::wstring display_name = Wide(service.DisplayName);
+    const std::wstring name = Wide(service.name);
+    const std::wstring display_name = Wide(service.display_name);
     const std::wstring binary_path = Wide(platform::ExecutablePath());
     static const wchar_t kNoDependencies[2] = {0, 0};
     const SC_HANDLE handle =
@@ -48,18 +48,18 @@ void InstallService(const TService& service, bool silent) {
         CloseServiceHandle(handle);
     }
     if (error != 0) {
-        ShowMessage(InstallFailedText(service.DisplayName, FailedCallText(error)), mkError,
-                    service.DisplayName);
+        ShowMessage(InstallFailedText(service.display_name, FailedCallText(error)), MessageKind::Error,
+                    service.display_name);
     }
     CloseServiceHandle(manager);
     if (error == 0 && !silent) {
-        ShowMessage(kInstalledText, mkInformation, service.DisplayName);
+        ShowMessage(kInstalledText, MessageKind::Information, service.display_name);
     }
 }
 
-void UninstallService(const TService& service, bool silent) {
+void UninstallService(const Service& service, bool silent) {
     const SC_HANDLE manager = OpenServiceManager();
-    const std::wstring name = Wide(service.Name);
+    const std::wstring name = Wide(service.name);
     DWORD error = 0;
     const SC_HANDLE handle = OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
     if (handle == nullptr) {
@@ -71,12 +71,12 @@ void UninstallService(const TService& service, bool silent) {
         CloseServiceHandle(handle);
     }
     if (error != 0) {
-        ShowMessage(UninstallFailedText(service.DisplayName, FailedCallText(error)), mkError,
-                    service.DisplayName);
+        ShowMessage(UninstallFailedText(service.display_name, FailedCallText(error)), MessageKind::Error,
+                    service.display_name);
     }
     CloseServiceHandle(manager);
     if (error == 0 && !silent) {
-        ShowMessage(kUninstalledText, mkInformation, service.DisplayName);
+        ShowMessage(kUninstalledText, MessageKind::Information, service.display_name);
     }
 }
 

@@ -7,7 +7,7 @@
 namespace telva {
 namespace {
 
-std::atomic<TService*> the_service{nullptr};
+std::atomic<Service*> the_service{nullptr};
 
 } // namespace
 
@@ -19,17 +19,23 @@ std::string CustomMessageFailedMessage(std::uint32_t code, const std::string& me
     return "Service failed in custom message(" + std::to_string(code) + "): " + message;
 }
 
-TService* ServiceInstance() {
+Service* ServiceInstance() {
     return the_service.load();
 }
 
-TServiceThread::TServiceThread(TService& service, std::unique_ptr<ControlRequestQueue> queue)
+void ForwardControlRequest(std::uint32_t code) {
+    if (Service* service = the_service.load()) {
+        service->QueueControlRequest(code);
+    }
+}
+
+ServiceThread::ServiceThread(Service& service, std::unique_ptr<ControlRequestQueue> queue)
     : service_(service), queue_(std::move(queue)) {}
 
-void TServiceThread::ProcessRequests() {
+void ServiceThread::ProcessRequests() {
     while (const auto next = queue_->TakeNext()) {
         const std::uint32_t code = *next;
-        const TCurrentStatus old_state = service_.Status();
+        const ServiceState old_state = service_.Status();
         try {
             bool ok = true;
             switch (code) {
@@ -68,36 +74,36 @@ void TServiceThread::ProcessRequests() {
     }
 }
 
-TService::TService(std::string name, std::string display_name, ServiceBinding& binding)
-    : Name(std::move(name)), DisplayName(std::move(display_name)), binding_(binding) {
+Service::Service(std::string service_name, std::string service_display_name, ServiceBinding& binding)
+    : name(std::move(service_name)), display_name(std::move(service_display_name)), binding_(binding) {
     the_service.store(this);
 }
 
-TService::~TService() {
-    TService* self = this;
+Service::~Service() {
+    Service* self = this;
     the_service.compare_exchange_strong(self, nullptr);
 }
 
-void TService::SetStatus(TCurrentStatus status) {
+void Service::SetStatus(ServiceState status) {
     status_.store(status);
     ReportStatus();
 }
 
-bool TService::Terminated() const {
+bool Service::Terminated() const {
     const std::lock_guard lock(thread_mutex_);
     return service_thread_ != nullptr && service_thread_->Terminated();
 }
 
-TServiceThread* TService::ServiceThread() const {
+ServiceThread* Service::CurrentThread() const {
     const std::lock_guard lock(thread_mutex_);
     return service_thread_.get();
 }
 
-void TService::LogMessage(const std::string& message) {
+void Service::LogMessage(const std::string& message) {
     try {
         const std::lock_guard lock(log_mutex_);
         if (!event_logger_) {
-            event_logger_ = binding_.OpenEventSource(Name);
+            event_logger_ = binding_.OpenEventSource(name);
         }
         if (event_logger_) {
             event_logger_->LogMessage(message);
@@ -107,7 +113,7 @@ void TService::LogMessage(const std::string& message) {
     }
 }
 
-void TService::ReportStatus() {
+void Service::ReportStatus() {
     const ServiceStatusRecord record = report_state_.Next(Status());
     const std::uint32_t error = binding_.SendStatus(record);
     if (error != 0) {
@@ -115,19 +121,19 @@ void TService::ReportStatus() {
     }
 }
 
-void TService::QueueControlRequest(std::uint32_t code) {
+void Service::QueueControlRequest(std::uint32_t code) {
     const std::lock_guard lock(thread_mutex_);
     if (service_thread_) {
         service_thread_->Queue().Post(code);
     }
 }
 
-void TService::RunService() {
+void Service::RunService() {
     bool failed = false;
     std::string failure;
     try {
-        SetStatus(csStartPending);
-        auto state = std::make_unique<TServiceThread>(*this, binding_.CreateRequestQueue());
+        SetStatus(ServiceState::StartPending);
+        auto state = std::make_unique<ServiceThread>(*this, binding_.CreateRequestQueue());
         {
             const std::lock_guard lock(thread_mutex_);
             service_thread_ = std::move(state);
@@ -142,29 +148,29 @@ void TService::RunService() {
         const std::lock_guard lock(thread_mutex_);
         service_thread_.reset();
     }
-    SetStatus(csStopped);
+    SetStatus(ServiceState::Stopped);
     if (failed) {
         LogMessage(ServiceFailedMessage("execute", failure));
     }
 }
 
-void TService::RunServiceThread() {
+void Service::RunServiceThread() {
     std::string phase = "start";
     try {
-        TServiceThread* thread = ServiceThread();
+        ServiceThread* thread = CurrentThread();
         thread->Queue().Create();
-        SetStatus(csStartPending);
+        SetStatus(ServiceState::StartPending);
         bool started = true;
-        if (OnStart) {
-            OnStart(*this, started);
+        if (on_start) {
+            on_start(*this, started);
         }
         if (!started) {
             return;
         }
         phase = "execute";
-        SetStatus(csRunning);
-        if (OnExecute) {
-            OnExecute(*this);
+        SetStatus(ServiceState::Running);
+        if (on_execute) {
+            on_execute(*this);
         }
         thread->ProcessRequests();
     } catch (...) {
@@ -172,48 +178,48 @@ void TService::RunServiceThread() {
     }
 }
 
-bool TService::HandleStopRequest() {
-    SetStatus(csStopPending);
+bool Service::HandleStopRequest() {
+    SetStatus(ServiceState::StopPending);
     bool stopped = true;
-    if (OnStop) {
-        OnStop(*this, stopped);
+    if (on_stop) {
+        on_stop(*this, stopped);
     }
     if (stopped) {
-        ServiceThread()->Terminate();
+        CurrentThread()->Terminate();
     }
     return stopped;
 }
 
-bool TService::HandlePauseRequest() {
-    SetStatus(csPausePending);
+bool Service::HandlePauseRequest() {
+    SetStatus(ServiceState::PausePending);
     // There is no pause handler: the pause is granted and the service thread freezes right here until
     // the next control request.
-    SetStatus(csPaused);
-    ServiceThread()->Queue().SuspendUntilNextRequest();
+    SetStatus(ServiceState::Paused);
+    CurrentThread()->Queue().SuspendUntilNextRequest();
     return true;
 }
 
-bool TService::HandleContinueRequest() {
-    SetStatus(csContinuePending);
-    SetStatus(csRunning);
+bool Service::HandleContinueRequest() {
+    SetStatus(ServiceState::ContinuePending);
+    SetStatus(ServiceState::Running);
     return true;
 }
 
-void TService::HandleInterrogateRequest() {
+void Service::HandleInterrogateRequest() {
     ReportStatus();
 }
 
-void TService::HandleShutdownRequest() {
+void Service::HandleShutdownRequest() {
     try {
-        SetStatus(csStopPending);
+        SetStatus(ServiceState::StopPending);
     } catch (...) {
-        ServiceThread()->Terminate();
+        CurrentThread()->Terminate();
         throw;
     }
-    ServiceThread()->Terminate();
+    CurrentThread()->Terminate();
 }
 
-bool TService::HandleCustomRequest(std::uint32_t) {
+bool Service::HandleCustomRequest(std::uint32_t) {
     return true;
 }
 

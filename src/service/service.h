@@ -17,13 +17,13 @@
 
 namespace telva {
 
-class TService;
+class Service;
 
 // The service thread's state: its request queue, the Terminated flag (set once, never cleared) and,
 // through the queue, the suspended flag.
-class TServiceThread {
+class ServiceThread {
 public:
-    TServiceThread(TService& service, std::unique_ptr<ControlRequestQueue> queue);
+    ServiceThread(Service& service, std::unique_ptr<ControlRequestQueue> queue);
 
     // Handles every control request waiting in the queue, in arrival order, and returns as soon as the
     // queue is empty, without waiting. Runs on the service thread only.
@@ -34,7 +34,7 @@ public:
     ControlRequestQueue& Queue() { return *queue_; }
 
 private:
-    TService& service_;
+    Service& service_;
     std::unique_ptr<ControlRequestQueue> queue_;
     std::atomic<bool> terminated_{false};
 };
@@ -42,35 +42,35 @@ private:
 // The service manager's handler call: one control code, no context.
 using ServiceControllerFunction = void (*)(std::uint32_t code);
 
-class TService {
+class Service {
 public:
-    using StartStopHandler = std::function<void(TService& Sender, bool& Flag)>;
-    using ExecuteHandler = std::function<void(TService& Sender)>;
+    using StartStopHandler = std::function<void(Service& sender, bool& flag)>;
+    using ExecuteHandler = std::function<void(Service& sender)>;
 
-    TService(std::string name, std::string display_name, ServiceBinding& binding);
-    TService(const TService&) = delete;
-    TService& operator=(const TService&) = delete;
-    virtual ~TService();
+    Service(std::string service_name, std::string service_display_name, ServiceBinding& binding);
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+    virtual ~Service();
 
-    const std::string Name;
-    const std::string DisplayName;
+    const std::string name;
+    const std::string display_name;
 
-    // Start handler: Started is true on entry; false ends the service before it runs.
-    StartStopHandler OnStart;
-    // Stop handler: Stopped is true on entry; false keeps the service running.
-    StartStopHandler OnStop;
+    // Start handler: `flag` (started) is true on entry; false ends the service before it runs.
+    StartStopHandler on_start;
+    // Stop handler: `flag` (stopped) is true on entry; false keeps the service running.
+    StartStopHandler on_stop;
     // Execute handler: the service stops when it returns.
-    ExecuteHandler OnExecute;
+    ExecuteHandler on_execute;
 
-    TCurrentStatus Status() const { return status_.load(); }
+    ServiceState Status() const { return status_.load(); }
     // Every assignment is reported at once, also when the value does not change.
-    void SetStatus(TCurrentStatus status);
+    void SetStatus(ServiceState status);
     // True once the service thread has been told to end; false while there is no service thread.
     bool Terminated() const;
     // The running service thread, or null outside its life.
-    TServiceThread* ServiceThread() const;
+    ServiceThread* CurrentThread() const;
 
-    // Writes one error entry to the system event log under the source Name (opened at first use).
+    // Writes one error entry to the system event log under the source `name` (opened at first use).
     void LogMessage(const std::string& message);
     // Sends the current state to the service manager.
     void ReportStatus();
@@ -87,8 +87,6 @@ public:
     virtual void HandleInterrogateRequest();
     virtual void HandleShutdownRequest();
     virtual bool HandleCustomRequest(std::uint32_t code);
-    // The plain function the service manager calls with each control code.
-    virtual ServiceControllerFunction GetServiceController() = 0;
 
     // The body of the service thread: start handler, running, execute handler, last requests.
     void RunServiceThread();
@@ -97,11 +95,11 @@ public:
 
 private:
     ServiceBinding& binding_;
-    std::atomic<TCurrentStatus> status_{csStopped};
+    std::atomic<ServiceState> status_{ServiceState::Stopped};
     StatusReportState report_state_;
 
     mutable std::mutex thread_mutex_; // guards service_thread_ against the dispatcher side
-    std::unique_ptr<TServiceThread> service_thread_;
+    std::unique_ptr<ServiceThread> service_thread_;
 
     std::mutex log_mutex_;
     std::unique_ptr<EventLogger> event_logger_;
@@ -112,6 +110,10 @@ std::string ServiceFailedMessage(const std::string& phase, const std::string& me
 std::string CustomMessageFailedMessage(std::uint32_t code, const std::string& message);
 
 // The one service object of the process (set by its constructor), for handler calls without context.
-TService* ServiceInstance();
+Service* ServiceInstance();
+
+// The plain function the service manager calls with each control code: queues the code for the one service
+// object of the process (nothing happens while there is none).
+void ForwardControlRequest(std::uint32_t code);
 
 } // namespace telva

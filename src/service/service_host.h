@@ -6,11 +6,11 @@
 
 namespace telva {
 
-class TService;
+class Service;
 
 // Runs `service` under the platform's service manager until it has stopped. Errors that arise outside the
 // service object go to the application event source (the executable's file name). Returns 0.
-int RunServiceProcess(TService& service);
+int RunServiceProcess(Service& service);
 
 // The executable's file name without its directory: the name of the application event source.
 std::string ApplicationSourceName();

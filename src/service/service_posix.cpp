@@ -83,10 +83,10 @@ std::uint32_t Notify(const std::string& text) {
 
 std::string NotifyText(const ServiceStatusRecord& record) {
     std::string text;
-    const auto state = static_cast<TCurrentStatus>(record.CurrentState - 1);
-    if (state == csRunning) {
+    const auto state = static_cast<ServiceState>(record.current_state - 1);
+    if (state == ServiceState::Running) {
         text += "READY=1\n";
-    } else if (state == csStopPending || state == csStopped) {
+    } else if (state == ServiceState::StopPending || state == ServiceState::Stopped) {
         text += "STOPPING=1\n";
     }
     text += "STATUS=";
@@ -130,7 +130,7 @@ ServiceBinding& PlatformServiceBinding() {
     return binding;
 }
 
-int RunServiceProcess(TService& service) {
+int RunServiceProcess(Service& service) {
     SyslogEventLogger application(ApplicationSourceName());
     try {
         sigset_t controls;
@@ -144,7 +144,6 @@ int RunServiceProcess(TService& service) {
             application.LogMessage(SystemErrorText(static_cast<std::uint32_t>(error)));
             return 0;
         }
-        const ServiceControllerFunction controller = service.GetServiceController();
         std::atomic<bool> finished{false};
         std::thread forwarder([&] {
             for (;;) {
@@ -155,7 +154,7 @@ int RunServiceProcess(TService& service) {
                 if (finished.load()) {
                     return;
                 }
-                controller(ControlCodeOf(signal_number));
+                ForwardControlRequest(ControlCodeOf(signal_number));
             }
         });
         service.RunService();

@@ -2,30 +2,30 @@
 
 namespace telva {
 
-std::uint32_t ReportedNumber(TCurrentStatus status) {
+std::uint32_t ReportedNumber(ServiceState status) {
     return static_cast<std::uint32_t>(status) + 1;
 }
 
-bool IsPending(TCurrentStatus status) {
-    return status == csStartPending || status == csStopPending || status == csContinuePending ||
-           status == csPausePending;
+bool IsPending(ServiceState status) {
+    return status == ServiceState::StartPending || status == ServiceState::StopPending ||
+           status == ServiceState::ContinuePending || status == ServiceState::PausePending;
 }
 
-const char* StatusName(TCurrentStatus status) {
+const char* StatusName(ServiceState status) {
     switch (status) {
-    case csStopped:
+    case ServiceState::Stopped:
         return "csStopped";
-    case csStartPending:
+    case ServiceState::StartPending:
         return "csStartPending";
-    case csStopPending:
+    case ServiceState::StopPending:
         return "csStopPending";
-    case csRunning:
+    case ServiceState::Running:
         return "csRunning";
-    case csContinuePending:
+    case ServiceState::ContinuePending:
         return "csContinuePending";
-    case csPausePending:
+    case ServiceState::PausePending:
         return "csPausePending";
-    case csPaused:
+    case ServiceState::Paused:
         return "csPaused";
     }
     return "unknown";
@@ -48,13 +48,13 @@ std::string ControlWord(std::uint32_t code) {
     }
 }
 
-ServiceStatusRecord StatusReportState::Next(TCurrentStatus status) {
+ServiceStatusRecord StatusReportState::Next(ServiceState status) {
     ServiceStatusRecord record;
-    record.CurrentState = ReportedNumber(status);
-    record.ControlsAccepted = status == csStartPending ? 0 : kControlsAccepted;
-    record.CheckPoint = IsPending(status) && status == last_state_ ? last_check_point_ + 1 : 0;
+    record.current_state = ReportedNumber(status);
+    record.controls_accepted = status == ServiceState::StartPending ? 0 : kControlsAccepted;
+    record.check_point = IsPending(status) && status == last_state_ ? last_check_point_ + 1 : 0;
     last_state_ = status;
-    last_check_point_ = record.CheckPoint;
+    last_check_point_ = record.check_point;
     return record;
 }
 

@@ -8,21 +8,21 @@
 namespace telva {
 
 // In declaration order; the reported number of each state is its position plus one.
-enum TCurrentStatus {
-    csStopped,
-    csStartPending,
-    csStopPending,
-    csRunning,
-    csContinuePending,
-    csPausePending,
-    csPaused,
+enum class ServiceState {
+    Stopped,
+    StartPending,
+    StopPending,
+    Running,
+    ContinuePending,
+    PausePending,
+    Paused,
 };
 
 // SERVICE_STOPPED (1) .. SERVICE_PAUSED (7).
-std::uint32_t ReportedNumber(TCurrentStatus status);
-bool IsPending(TCurrentStatus status);
-// "csRunning" and so on; the POSIX build sends it as the status text.
-const char* StatusName(TCurrentStatus status);
+std::uint32_t ReportedNumber(ServiceState status);
+bool IsPending(ServiceState status);
+// "csRunning" and so on: the POSIX build sends it to the init system as the status text.
+const char* StatusName(ServiceState status);
 
 // Control codes of the service manager; every other code is a custom request.
 inline constexpr std::uint32_t kControlStop = 1;
@@ -44,13 +44,13 @@ inline constexpr std::uint32_t kControlsAccepted = 1 + 2 + 4;
 
 // The fields of one SERVICE_STATUS record.
 struct ServiceStatusRecord {
-    std::uint32_t ServiceType = kServiceTypeOwnProcess;
-    std::uint32_t CurrentState = 0;
-    std::uint32_t ControlsAccepted = 0;
-    std::uint32_t Win32ExitCode = 0;
-    std::uint32_t ServiceSpecificExitCode = 0;
-    std::uint32_t CheckPoint = 0;
-    std::uint32_t WaitHint = kWaitHintMs;
+    std::uint32_t service_type = kServiceTypeOwnProcess;
+    std::uint32_t current_state = 0;
+    std::uint32_t controls_accepted = 0;
+    std::uint32_t win32_exit_code = 0;
+    std::uint32_t service_specific_exit_code = 0;
+    std::uint32_t check_point = 0;
+    std::uint32_t wait_hint = kWaitHintMs;
 
     bool operator==(const ServiceStatusRecord&) const = default;
 };
@@ -60,10 +60,10 @@ struct ServiceStatusRecord {
 class StatusReportState {
 public:
     // Builds the record for `status` and remembers it as the last one sent, whatever becomes of the send.
-    ServiceStatusRecord Next(TCurrentStatus status);
+    ServiceStatusRecord Next(ServiceState status);
 
 private:
-    TCurrentStatus last_state_ = csStartPending;
+    ServiceState last_state_ = ServiceState::StartPending;
     std::uint32_t last_check_point_ = 0;
 };
 

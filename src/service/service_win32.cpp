@@ -123,13 +123,13 @@ class Win32Binding final : public ServiceBinding {
 public:
     std::uint32_t SendStatus(const ServiceStatusRecord& record) override {
         SERVICE_STATUS status{};
-        status.dwServiceType = record.ServiceType;
-        status.dwCurrentState = record.CurrentState;
-        status.dwControlsAccepted = record.ControlsAccepted;
-        status.dwWin32ExitCode = record.Win32ExitCode;
-        status.dwServiceSpecificExitCode = record.ServiceSpecificExitCode;
-        status.dwCheckPoint = record.CheckPoint;
-        status.dwWaitHint = record.WaitHint;
+        status.dwServiceType = record.service_type;
+        status.dwCurrentState = record.current_state;
+        status.dwControlsAccepted = record.controls_accepted;
+        status.dwWin32ExitCode = record.win32_exit_code;
+        status.dwServiceSpecificExitCode = record.service_specific_exit_code;
+        status.dwCheckPoint = record.check_point;
+        status.dwWaitHint = record.wait_hint;
         return SetServiceStatus(status_handle.load(), &status) ? 0 : GetLastError();
     }
     std::unique_ptr<EventLogger> OpenEventSource(const std::string& source) override {
@@ -148,24 +148,19 @@ Win32Binding& TheBinding() {
     return binding;
 }
 
-std::atomic<ServiceControllerFunction> the_controller{nullptr};
-
 void WINAPI ControlHandlerEntry(DWORD code) {
-    if (const ServiceControllerFunction controller = the_controller.load()) {
-        controller(code);
-    }
+    ForwardControlRequest(code);
 }
 
 void WINAPI ServiceMainEntry(DWORD count, LPWSTR* arguments) {
-    TService* service = ServiceInstance();
+    Service* service = ServiceInstance();
     if (service == nullptr || count == 0 || arguments == nullptr || arguments[0] == nullptr) {
         return;
     }
-    const std::wstring name = Wide(service->Name);
+    const std::wstring name = Wide(service->name);
     if (CompareStringOrdinal(arguments[0], -1, name.c_str(), -1, TRUE) != CSTR_EQUAL) {
         return;
     }
-    the_controller.store(service->GetServiceController());
     const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(name.c_str(), &ControlHandlerEntry);
     if (handle == nullptr) {
         service->LogMessage(SystemErrorText(GetLastError()));
@@ -176,7 +171,7 @@ void WINAPI ServiceMainEntry(DWORD count, LPWSTR* arguments) {
 }
 
 DWORD WINAPI DispatcherThread(LPVOID parameter) {
-    std::wstring name = Wide(static_cast<TService*>(parameter)->Name);
+    std::wstring name = Wide(static_cast<Service*>(parameter)->name);
     SERVICE_TABLE_ENTRYW table[2] = {{name.data(), &ServiceMainEntry}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(table) ? 0 : GetLastError();
 }
@@ -216,7 +211,7 @@ ServiceBinding& PlatformServiceBinding() {
     return TheBinding();
 }
 
-int RunServiceProcess(TService& service) {
+int RunServiceProcess(Service& service) {
     Win32EventLogger application(ApplicationSourceName());
     const HANDLE thread = CreateThread(nullptr, 0, &DispatcherThread, &service, 0, nullptr);
     if (thread == nullptr) {

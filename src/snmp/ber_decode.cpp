@@ -198,7 +198,7 @@ std::string BerValueText(std::uint8_t tag, const std::uint8_t* content, std::siz
     }
 }
 
-void DecodeBuf(const std::uint8_t* data, std::size_t size, TSNMPInfo& reply) {
+void DecodeMessage(const std::uint8_t* data, std::size_t size, SnmpMessage& reply) {
     // The first byte (the outer tag) is not examined.
     std::size_t pos = size > 0 ? 1 : 0;
     std::size_t outer_length = 0;
@@ -209,12 +209,12 @@ void DecodeBuf(const std::uint8_t* data, std::size_t size, TSNMPInfo& reply) {
                                       ? std::numeric_limits<std::size_t>::max()
                                       : pos + outer_length;
 
-    reply.Version = DecimalValue(ReadItem(data, size, pos).text);
-    reply.Community = ReadItem(data, size, pos).text;
+    reply.version = DecimalValue(ReadItem(data, size, pos).text);
+    reply.community = ReadItem(data, size, pos).text;
     ReadItem(data, size, pos); // PDU header
-    reply.ID = DecimalValue(ReadItem(data, size, pos).text);
-    reply.ErrorStatus = DecimalValue(ReadItem(data, size, pos).text);
-    reply.ErrorIndex = DecimalValue(ReadItem(data, size, pos).text);
+    reply.request_id = DecimalValue(ReadItem(data, size, pos).text);
+    reply.error_status = DecimalValue(ReadItem(data, size, pos).text);
+    reply.error_index = DecimalValue(ReadItem(data, size, pos).text);
     ReadItem(data, size, pos); // variable-bindings header
 
     while (pos < outer_end) {
@@ -230,12 +230,12 @@ void DecodeBuf(const std::uint8_t* data, std::size_t size, TSNMPInfo& reply) {
         if (!value.readable) {
             break;
         }
-        MIBAdd(reply, name.text, value.text, value.tag);
+        AddBinding(reply, name.text, value.text, value.tag);
     }
 }
 
-void DecodeBuf(TSNMPInfo& reply) {
-    DecodeBuf(reply.Buffer.data(), reply.Buffer.size(), reply);
+void DecodeMessage(SnmpMessage& reply) {
+    DecodeMessage(reply.datagram.data(), reply.datagram.size(), reply);
 }
 
 } // namespace telva

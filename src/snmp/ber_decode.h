@@ -1,9 +1,9 @@
 #pragma once
-// Decoding of an answer datagram into a TSNMPInfo. Any byte sequence is accepted: what does not fit is
+// Decoding of an answer datagram into an SnmpMessage. Any byte sequence is accepted: what does not fit is
 // read as empty text, and the variable bindings end at the first item that does not fit. Nothing is read
 // outside the given bytes.
 
-#include "snmp/snmp_info.h"
+#include "snmp/snmp_message.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +11,12 @@
 
 namespace telva {
 
-// Decodes `size` bytes at `data` into `reply`: Version, Community, ID, ErrorStatus and ErrorIndex are
-// set, and each decoded binding is appended to MIBOID and MIBValue.
-void DecodeBuf(const std::uint8_t* data, std::size_t size, TSNMPInfo& reply);
+// Decodes `size` bytes at `data` into `reply`: version, community, request_id, error_status and error_index
+// are set, and each decoded binding is appended to bindings.
+void DecodeMessage(const std::uint8_t* data, std::size_t size, SnmpMessage& reply);
 
-// Decodes reply.Buffer into reply.
-void DecodeBuf(TSNMPInfo& reply);
+// Decodes reply.datagram into reply.
+void DecodeMessage(SnmpMessage& reply);
 
 // The text of one value by its BER tag: INTEGER signed (last four bytes), Counter/Gauge/TimeTicks
 // unsigned (64-bit), OCTET STRING and Opaque byte = character, NULL empty, OBJECT IDENTIFIER and

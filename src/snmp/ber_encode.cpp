@@ -113,26 +113,25 @@ std::vector<std::uint8_t> EncodeOidContent(std::string_view oid_text) {
     return content;
 }
 
-std::vector<std::uint8_t> EncodeBuf(const TSNMPInfo& query) {
+std::vector<std::uint8_t> EncodeMessage(const SnmpMessage& query) {
     std::vector<std::uint8_t> bindings;
-    for (std::size_t i = 0; i < query.MIBOID.size(); ++i) {
+    for (const VariableBinding& entry : query.bindings) {
         std::vector<std::uint8_t> binding;
-        AppendTlv(binding, kTagObjectId, EncodeOidContent(query.MIBOID[i]));
-        const TSNMPValue value = i < query.MIBValue.size() ? query.MIBValue[i] : TSNMPValue{};
-        AppendText(binding, value.Tag, value.Text);
+        AppendTlv(binding, kTagObjectId, EncodeOidContent(entry.oid));
+        AppendText(binding, entry.value.tag, entry.value.text);
         AppendTlv(bindings, kTagSequence, binding);
     }
 
     std::vector<std::uint8_t> pdu;
-    AppendInteger(pdu, query.ID);
-    AppendInteger(pdu, query.ErrorStatus);
-    AppendInteger(pdu, query.ErrorIndex);
+    AppendInteger(pdu, query.request_id);
+    AppendInteger(pdu, query.error_status);
+    AppendInteger(pdu, query.error_index);
     AppendTlv(pdu, kTagSequence, bindings);
 
     std::vector<std::uint8_t> message;
-    AppendInteger(message, query.Version);
-    AppendText(message, kTagOctetString, query.Community);
-    AppendTlv(message, static_cast<std::uint8_t>(query.PDUType), pdu);
+    AppendInteger(message, query.version);
+    AppendText(message, kTagOctetString, query.community);
+    AppendTlv(message, static_cast<std::uint8_t>(query.pdu_type), pdu);
 
     std::vector<std::uint8_t> datagram;
     datagram.reserve(message.size() + 4);

@@ -2,7 +2,7 @@
 // BER encoding (definite lengths) of the one request shape the client sends: a version-1 message holding
 // one PDU with its variable bindings.
 
-#include "snmp/snmp_info.h"
+#include "snmp/snmp_message.h"
 
 #include <cstdint>
 #include <string_view>
@@ -10,11 +10,11 @@
 
 namespace telva {
 
-// The request datagram for `query`: SEQUENCE { INTEGER Version, OCTET STRING Community, [PDUType] {
-// INTEGER ID, INTEGER ErrorStatus, INTEGER ErrorIndex, SEQUENCE OF SEQUENCE { OBJECT IDENTIFIER name,
-// value } } }. Each binding value is sent with its tag and the bytes of its text, one per character
+// The request datagram for `query`: SEQUENCE { INTEGER version, OCTET STRING community, [pdu_type] {
+// INTEGER request_id, INTEGER error_status, INTEGER error_index, SEQUENCE OF SEQUENCE { OBJECT IDENTIFIER
+// name, value } } }. Each binding value is sent with its tag and the bytes of its text, one per character
 // ('?' above U+00FF); a GetRequest's bindings carry empty OCTET STRINGs (04 00).
-std::vector<std::uint8_t> EncodeBuf(const TSNMPInfo& query);
+std::vector<std::uint8_t> EncodeMessage(const SnmpMessage& query);
 
 // Appends a BER length: one byte below 128, otherwise 0x80 + the count of big-endian bytes that follow.
 void AppendBerLength(std::vector<std::uint8_t>& out, std::size_t length);

@@ -1,26 +1,8 @@
 #include "snmp/host_address.h"
 
+#include "text/ascii.h"
+
 namespace telva {
-namespace {
-
-bool IsLocalHost(std::string_view text) {
-    constexpr std::string_view kName = "localhost";
-    if (text.size() != kName.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != kName[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
 
 std::optional<platform::Ipv4Address> ParseDottedIpv4(std::string_view text) {
     platform::Ipv4Address address{};
@@ -51,7 +33,7 @@ std::optional<platform::Ipv4Address> ParseDottedIpv4(std::string_view text) {
 }
 
 int ResolveHostAddress(const std::string& host, platform::Ipv4Address& address) {
-    if (IsLocalHost(host)) {
+    if (EqualsIgnoringAsciiCase(host, "localhost")) {
         address = {127, 0, 0, 1};
         return 0;
     }

@@ -26,15 +26,16 @@ void OpenBound(platform::UdpSocket& socket, std::uint16_t port) {
 
 } // namespace
 
-SnmpClient::SnmpClient() : Query(EmptyMessage()), Reply(EmptyMessage()) {}
+SnmpClient::SnmpClient(const SnmpTiming& timing)
+    : timing_(timing), request_(EmptyMessage("", "")), reply_(EmptyMessage("", "")) {}
 
 SnmpClient::~SnmpClient() = default;
 
-TSNMPInfo SnmpClient::EmptyMessage() const {
-    TSNMPInfo message;
-    message.Community = Community;
-    message.Host = Host;
-    message.Port = Port;
+SnmpMessage SnmpClient::EmptyMessage(const std::string& host, const std::string& community) const {
+    SnmpMessage message;
+    message.community = community;
+    message.host = host;
+    message.port = timing_.agent_port;
     return message;
 }
 
@@ -42,16 +43,14 @@ std::uint16_t SnmpClient::RequestPort() const {
     return request_socket_.IsOpen() ? request_socket_.LocalPort() : 0;
 }
 
-bool SnmpClient::QuerySnmpValue(const std::string& Mib, const std::string& DestCommunity,
-                                const std::string& DestHost, std::string& Value) {
-    Community = DestCommunity;
-    Host = DestHost;
-    Query = EmptyMessage();
-    Query.PDUType = kPduGetRequest;
-    MIBAdd(Query, Mib, "", kTagOctetString);
-    const bool ok = SendQuery();
+bool SnmpClient::QueryValue(const std::string& oid, const std::string& community, const std::string& host,
+                            std::string& value) {
+    request_ = EmptyMessage(host, community);
+    request_.pdu_type = kPduGetRequest;
+    AddBinding(request_, oid, "", kTagOctetString);
+    const bool ok = SendRequest();
     if (ok) {
-        Value = MIBGet(Reply, Mib);
+        value = FindBindingText(reply_, oid);
     }
     return ok;
 }
@@ -61,36 +60,37 @@ void SnmpClient::OpenSockets() {
         OpenBound(request_socket_, 0);
     }
     if (!trap_socket_.IsOpen()) {
-        OpenBound(trap_socket_, TrapPort);
+        OpenBound(trap_socket_, timing_.trap_port);
     }
 }
 
-bool SnmpClient::SendQuery() {
-    Reply = EmptyMessage();
-    Query.Buffer = EncodeBuf(Query);
+bool SnmpClient::SendRequest() {
+    reply_ = EmptyMessage(request_.host, request_.community);
+    request_.datagram = EncodeMessage(request_);
 
     platform::Ipv4Address address{};
-    if (const int code = ResolveHostAddress(Query.Host, address); code != 0) {
+    if (const int code = ResolveHostAddress(request_.host, address); code != 0) {
         RaiseSocketError(code);
     }
     OpenSockets();
 
     std::size_t sent = 0;
+    const std::vector<std::uint8_t>& datagram = request_.datagram;
     if (const int code =
-            request_socket_.SendTo(address, Port, Query.Buffer.data(), Query.Buffer.size(), sent);
+            request_socket_.SendTo(address, request_.port, datagram.data(), datagram.size(), sent);
         code != 0) {
         if (code == platform::kWsaMessageSize) {
             throw SnmpError(kPackageTooBigMessage);
         }
         RaiseSocketError(code);
     }
-    if (sent < Query.Buffer.size()) {
+    if (sent < datagram.size()) {
         throw SnmpError(kNotAllSentMessage);
     }
 
     // One bounded wait; nothing is ever sent again.
     bool ready = false;
-    if (const int code = request_socket_.WaitReadable(ReceiveTimeout, ready); code != 0) {
+    if (const int code = request_socket_.WaitReadable(timing_.receive_timeout_ms, ready); code != 0) {
         RaiseSocketError(code);
     }
     if (!ready) {
@@ -109,10 +109,10 @@ bool SnmpClient::SendQuery() {
     if (received == 0) {
         return false;
     }
-    Reply.Buffer.assign(receive_buffer_.begin(),
-                        receive_buffer_.begin() + static_cast<std::ptrdiff_t>(received));
-    DecodeBuf(Reply);
-    return Reply.ErrorStatus == 0;
+    reply_.datagram.assign(receive_buffer_.begin(),
+                           receive_buffer_.begin() + static_cast<std::ptrdiff_t>(received));
+    DecodeMessage(reply_);
+    return reply_.error_status == 0;
 }
 
 } // namespace telva

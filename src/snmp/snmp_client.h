@@ -1,11 +1,12 @@
 #pragma once
-// The SNMP version 1 client that reads one value per query: one GetRequest datagram to UDP port `Port`
-// of the printer, one bounded wait, and the first datagram that comes back, from whatever sender.
-// A client is made for one printer, used by one thread, and discarded; its two sockets (the request
-// socket and the trap socket on local port `TrapPort`) are opened by the first query and closed with it.
+// The SNMP version 1 client that reads one value per query: one GetRequest datagram to the printer's agent
+// port, one bounded wait, and the first datagram that comes back, from whatever sender. A client is made for
+// one printer, used by one thread, and discarded; its two sockets (the request socket and the trap socket on
+// the local trap port) are opened by the first query and closed with it.
 
 #include "platform/udp.h"
-#include "snmp/snmp_info.h"
+#include "snmp/snmp_message.h"
+#include "snmp/snmp_timing.h"
 
 #include <cstdint>
 #include <string>
@@ -17,38 +18,42 @@ class SnmpClient {
 public:
     static constexpr std::size_t kReceiveBufferSize = 8192;
 
-    SnmpClient();
+    explicit SnmpClient(const SnmpTiming& timing = SnmpTiming());
     ~SnmpClient();
     SnmpClient(const SnmpClient&) = delete;
     SnmpClient& operator=(const SnmpClient&) = delete;
 
-    std::string Community;               // community name of the current query
-    std::string Host;                    // printer address text of the current query
-    std::uint16_t Port = kSnmpPort;      // destination UDP port
-    std::uint16_t TrapPort = 162;        // local UDP port of the trap socket
-    std::int32_t ReceiveTimeout = 10000; // longest wait for an answer, in milliseconds
-    TSNMPInfo Query;
-    TSNMPInfo Reply;
+    // Reads `oid` from `host`. True when an answer arrived with error-status 0: `value` is then the text of
+    // its first binding named `oid` (empty text when it has none). False when no answer arrived or its
+    // error-status is not 0: `value` is left as it was. Throws SnmpError when the host cannot be resolved, a
+    // socket cannot be opened or bound, the datagram cannot be sent, or the receive fails other than by a
+    // refusal.
+    bool QueryValue(const std::string& oid, const std::string& community, const std::string& host,
+                    std::string& value);
 
-    // Reads `Mib` from `DestHost`. True when an answer arrived with error-status 0: `Value` is then the
-    // text of its first binding named `Mib` (empty text when it has none). False when no answer arrived
-    // or its error-status is not 0: `Value` is left as it was. Throws SnmpError when the host cannot be
-    // resolved, a socket cannot be opened or bound, the datagram cannot be sent, or the receive fails
-    // other than by a refusal.
-    bool QuerySnmpValue(const std::string& Mib, const std::string& DestCommunity, const std::string& DestHost,
-                        std::string& Value);
+    // One exchange of request(): encode, send, wait, receive, decode into reply(). True when a datagram of at
+    // least one byte came and its error-status is 0. Throws as QueryValue.
+    bool SendRequest();
 
-    // One exchange of `Query`: encode, send, wait, receive, decode into `Reply`. True when a datagram of at
-    // least one byte came and its error-status is 0.
-    bool SendQuery();
+    // The request of the current query, and the answer decoded for it (reset by every query: its
+    // error-status is 0 until an answer has been decoded).
+    SnmpMessage& request() { return request_; }
+    const SnmpMessage& reply() const { return reply_; }
+    std::int32_t error_status() const { return reply_.error_status; }
+
+    // The waits and ports the next query uses.
+    SnmpTiming& timing() { return timing_; }
 
     // The local port of the request socket (0 while it is closed).
     std::uint16_t RequestPort() const;
 
 private:
-    TSNMPInfo EmptyMessage() const;
+    SnmpMessage EmptyMessage(const std::string& host, const std::string& community) const;
     void OpenSockets();
 
+    SnmpTiming timing_;
+    SnmpMessage request_;
+    SnmpMessage reply_;
     platform::UdpSocket request_socket_;
     platform::UdpSocket trap_socket_;
     std::vector<std::uint8_t> receive_buffer_;

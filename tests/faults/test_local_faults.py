@@ -3,7 +3,7 @@ empty or with 3000-character values.
 
 A missing log directory is not run end to end: the program's log directory is the fixed /var/tmp/, which
 a test cannot take away from the machine. tests/unit/daily_log_test.cpp
-(DailyLog.MissingDirectoryLosesTheLineUntilItExists) covers it: the line is lost, WriteLog returns, and the
+(DailyLogFile.MissingDirectoryLosesTheLineUntilItExists) covers it: the line is lost, the write returns, and the
 next line after the directory appears is written.
 """
 

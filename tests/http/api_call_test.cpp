@@ -1,11 +1,11 @@
 // CallApi, its re-login and the four endpoints against a real HTTP server process, with the daily log
 // read back line by line.
 
-#include "commons/api_call.h"
-#include "commons/api_endpoints.h"
-#include "commons/daily_log.h"
-#include "commons/http_client.h"
-#include "commons/process_records.h"
+#include "server/api_call.h"
+#include "server/api_endpoints.h"
+#include "server/http_client.h"
+#include "site/daily_log.h"
+#include "support/fake_clock.h"
 
 #include "scripted_server.h"
 
@@ -14,8 +14,8 @@
 namespace telva {
 namespace {
 
-using testing::CurrentTestName;
-using testing::ScriptedServer;
+using test::CurrentTestName;
+using test::ScriptedServer;
 
 const std::string kOk = R"({"body": "{\"status\":\"SUCCESS\",\"data\":{\"n\":1},\"errors\":null}"})";
 const std::string kExpired =
@@ -27,21 +27,15 @@ const std::string kServerError = R"({"status": 500, "reason": "Server Error", "b
 class CallApiTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        log_directory_ = testing::MakeTempDirectory("telva-log-");
-        SetLogDirectory(log_directory_.string() + "/");
-        SetHttpLimits(HttpLimits{5000, 5000, 20000, kMaxAnswerBodyBytes});
-        AuditSettings.BaseUrl = server_.BaseUrl(CurrentTestName());
-        AuditSettings.UserName = "user";
-        AuditSettings.Password = "pw";
-        ApiSession = {"OLD", "OLDTOKEN"};
+        context_.http_limits = HttpLimits{5000, 5000, 20000, kMaxAnswerBodyBytes};
+        context_.settings.base_url = server_.BaseUrl(CurrentTestName());
+        context_.settings.user_name = "user";
+        context_.settings.password = "pw";
+        context_.session = {"OLD", "OLDTOKEN"};
     }
-    void TearDown() override {
-        SetLogDirectory("");
-        SetHttpLimits(HttpLimits{});
-        AuditSettings = {};
-        ApiSession = {};
-        std::filesystem::remove_all(log_directory_);
-    }
+    void TearDown() override { std::filesystem::remove_all(log_directory_); }
+
+    FormFields Form() { return FormFields(clock_.Now()); }
 
     void Script(const std::vector<std::string>& answers) const {
         std::string list = "[";
@@ -55,7 +49,7 @@ protected:
     std::vector<std::string> LogLines() const {
         std::vector<std::string> messages;
         for (const auto& entry : std::filesystem::directory_iterator(log_directory_)) {
-            const std::string text = testing::ReadFileBytes(entry.path());
+            const std::string text = test::ReadFileBytes(entry.path());
             std::size_t start = 0;
             for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
                 messages.push_back(text.substr(start + 20, end - start - 20)); // "dd/mm/yyyy hh:nn:ss "
@@ -69,10 +63,13 @@ protected:
         return std::string(FindMember(server_.Record(CurrentTestName(), number).root(), "target")->text());
     }
     std::string RawRequest(int number) const { return server_.RawRequest(CurrentTestName(), number); }
-    std::string Url(std::string_view path) const { return AuditSettings.BaseUrl + std::string(path); }
+    std::string Url(std::string_view path) const { return context_.settings.base_url + std::string(path); }
 
     ScriptedServer server_;
-    std::filesystem::path log_directory_;
+    std::filesystem::path log_directory_ = test::MakeTempDirectory("telva-log-");
+    test::FakeClock clock_;
+    DailyLog log_{log_directory_.string() + "/", clock_};
+    RunContext context_{clock_, log_};
 };
 
 std::string Answer(const std::string& envelope) {
@@ -94,22 +91,22 @@ TEST_F(CallApiTest, EnvelopeRules) {
             Answer(R"({"status":"SUCCESS","data":1})"),
             Answer("{\"status\":\"SUCCESS\",\"data\":1,\"errors\":0}\n"),
             Answer(R"({"status":"SUCCESS","data":1,"errors":0}{})")});
-    const auto ok = CallApi("a/", FormFields());
+    const auto ok = CallApi(context_, "a/", Form());
     ASSERT_TRUE(ok);
     EXPECT_EQ(ValueText(*FindMember(ok->root(), "n")), "1");
-    const auto null_data = CallApi("b/", FormFields());
+    const auto null_data = CallApi(context_, "b/", Form());
     ASSERT_TRUE(null_data);
     EXPECT_TRUE(null_data->root().IsNull());
-    EXPECT_FALSE(CallApi("c/", FormFields())); // lower-case status: none, no log line
-    EXPECT_FALSE(CallApi("d/", FormFields())); // only the first "status" counts
+    EXPECT_FALSE(CallApi(context_, "c/", Form())); // lower-case status: none, no log line
+    EXPECT_FALSE(CallApi(context_, "d/", Form())); // only the first "status" counts
     EXPECT_EQ(LogLines().size(), 0u);
-    EXPECT_FALSE(CallApi("e/", FormFields())); // no "errors": a failed exchange
+    EXPECT_FALSE(CallApi(context_, "e/", Form())); // no "errors": a failed exchange
     EXPECT_EQ(LogLines(), (std::vector<std::string>{R"({"status":"SUCCESS","data":1})", Url("e/")}));
-    EXPECT_TRUE(CallApi("f/", FormFields())); // a line break after the object is whitespace
-    EXPECT_FALSE(CallApi("g/", FormFields()));
+    EXPECT_TRUE(CallApi(context_, "f/", Form())); // a line break after the object is whitespace
+    EXPECT_FALSE(CallApi(context_, "g/", Form()));
     EXPECT_EQ(LogLines().size(), 4u);
     EXPECT_EQ(Requests(), 7);
-    EXPECT_EQ(ApiSession.SessionId, "OLD");
+    EXPECT_EQ(context_.session.session_id, "OLD");
 }
 
 TEST_F(CallApiTest, FailedExchangesLogAnEmptyAnswerAndTheUrl) {
@@ -117,17 +114,17 @@ TEST_F(CallApiTest, FailedExchangesLogAnEmptyAnswerAndTheUrl) {
                 "body": "{\"status\":\"SUCCESS\",\"data\":1,\"errors\":null}"})",
             R"({"status": 302, "reason": "Found", "headers": [["Location", "/x/"]]})",
             R"({"status": 204, "reason": "No Content", "headers": []})", R"({"body": "not json"})", kOk});
-    EXPECT_FALSE(CallApi("p/", FormFields()));
-    EXPECT_FALSE(CallApi("q/", FormFields()));
-    EXPECT_FALSE(CallApi("r/", FormFields()));
-    EXPECT_FALSE(CallApi("s/", FormFields()));
+    EXPECT_FALSE(CallApi(context_, "p/", Form()));
+    EXPECT_FALSE(CallApi(context_, "q/", Form()));
+    EXPECT_FALSE(CallApi(context_, "r/", Form()));
+    EXPECT_FALSE(CallApi(context_, "s/", Form()));
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{"", Url("p/"), "", Url("q/"), "", Url("r/"), "not json", Url("s/")}));
     // Nothing of the failed exchanges remains: the next call is a complete request.
-    EXPECT_TRUE(CallApi("t/", FormFields()));
+    EXPECT_TRUE(CallApi(context_, "t/", Form()));
     EXPECT_EQ(Requests(), 5);
-    AuditSettings.BaseUrl = "https://127.0.0.1/app/index.php/";
-    EXPECT_FALSE(CallApi("u/", FormFields()));
+    context_.settings.base_url = "https://127.0.0.1/app/index.php/";
+    EXPECT_FALSE(CallApi(context_, "u/", Form()));
     EXPECT_EQ(LogLines().back(), "https://127.0.0.1/app/index.php/u/");
 }
 
@@ -135,7 +132,7 @@ TEST_F(CallApiTest, AnswerIsReducedToAsciiBeforeParsing) {
     Script(
         {R"({"body": "{\"status\":\"SUCCESS\",\"data\":{\"raw\":\"S\u00e3o\",\"escaped\":\"S\\u00e3o\"},\"errors\":0}",
                 "headers": [["Content-Type", "application/json; charset=utf-8"]]})"});
-    const auto data = CallApi("x/", FormFields());
+    const auto data = CallApi(context_, "x/", Form());
     ASSERT_TRUE(data);
     EXPECT_EQ(FindMember(data->root(), "raw")->text(), "Sao");
     EXPECT_EQ(FindMember(data->root(), "escaped")->text(), "S\xC3\xA3o");
@@ -143,7 +140,7 @@ TEST_F(CallApiTest, AnswerIsReducedToAsciiBeforeParsing) {
 
 TEST_F(CallApiTest, ExpiredSessionLogsInOnceAndRepeatsTheSameForm) {
     Script({kExpired, kLoginOk, kOk});
-    const auto data = FetchItemData("C-77");
+    const auto data = FetchItemData(context_, "C-77");
     ASSERT_TRUE(data);
     EXPECT_EQ(ValueText(*FindMember(data->root(), "n")), "1");
     ASSERT_EQ(Requests(), 3);
@@ -158,44 +155,44 @@ TEST_F(CallApiTest, ExpiredSessionLogsInOnceAndRepeatsTheSameForm) {
     const std::string repeat = RawRequest(3);
     EXPECT_EQ(first.substr(first.find("\r\n\r\n")), repeat.substr(repeat.find("\r\n\r\n")));
     EXPECT_EQ(LogLines(), std::vector<std::string>{"Login TELVA ok"});
-    EXPECT_EQ(ApiSession.SessionId, "NEW");
+    EXPECT_EQ(context_.session.session_id, "NEW");
 }
 
 TEST_F(CallApiTest, PhraseInLowerCaseStartsNoReLogin) {
     Script({Answer(R"({"status":"FAIL","data":["sign in required"],"errors":0})")});
-    EXPECT_FALSE(CallApi("x/", FormFields()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()));
     EXPECT_EQ(Requests(), 1);
     EXPECT_TRUE(LogLines().empty());
 }
 
 TEST_F(CallApiTest, PhraseInTheReLoginsOwnAnswerStartsNoSecondReLogin) {
     Script({kExpired, Answer(R"({"status":"FAIL","data":"Sign in required","errors":0})"), kOk});
-    EXPECT_FALSE(CallApi("x/", FormFields()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()));
     EXPECT_EQ(Requests(), 2); // the login failed: no re-post, the first answer is evaluated
     EXPECT_TRUE(LogLines().empty());
-    EXPECT_EQ(ApiSession.SessionId, "");
-    EXPECT_EQ(ApiSession.Token, "");
+    EXPECT_EQ(context_.session.session_id, "");
+    EXPECT_EQ(context_.session.token, "");
 }
 
 TEST_F(CallApiTest, LoginAnsweredWithThePhraseLogsInTwice) {
-    ApiSession = {};
+    context_.session = {};
     Script(
         {Answer(
              R"({"status":"SUCCESS","data":{"sessionId":"A","token":"B","note":"Sign in required"},"errors":0})"),
          Answer(
              R"({"status":"SUCCESS","data":{"sessionId":"S2","token":"T2","x":"Sign in required"},"errors":0})"),
          Answer(R"({"status":"SUCCESS","data":{"sessionId":"S3","token":"T3"},"errors":0})")});
-    EXPECT_TRUE(ApiLogin());
+    EXPECT_TRUE(LogIn(context_));
     EXPECT_EQ(Requests(), 3);
     EXPECT_NE(RawRequest(3).find("\r\nZURMO_SESSION_ID: S2\r\n"), std::string::npos);
-    EXPECT_EQ(ApiSession.SessionId, "S3");
-    EXPECT_EQ(ApiSession.Token, "T3");
+    EXPECT_EQ(context_.session.session_id, "S3");
+    EXPECT_EQ(context_.session.token, "T3");
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", "Login TELVA ok"}));
 }
 
 TEST_F(CallApiTest, FailedReLoginEvaluatesTheFirstAnswer) {
     Script({Answer(R"({"status":"SUCCESS","data":"kept","errors":0,"m":"Sign in required"})"), kServerError});
-    const auto data = CallApi("x/", FormFields());
+    const auto data = CallApi(context_, "x/", Form());
     ASSERT_TRUE(data);
     EXPECT_EQ(data->root().text(), "kept");
     EXPECT_EQ(Requests(), 2);
@@ -205,46 +202,46 @@ TEST_F(CallApiTest, FailedReLoginEvaluatesTheFirstAnswer) {
 
 TEST_F(CallApiTest, FailedRePostLogsTheLastAnswerThatArrived) {
     Script({kExpired, kLoginOk, kServerError});
-    EXPECT_FALSE(CallApi("x/", FormFields()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()));
     const std::string first =
         R"({"status":"FAILURE","data":{"list":[1,["x","Sign in required"]]},"errors":null})";
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", first, Url("x/")}));
-    EXPECT_EQ(ApiSession.SessionId, "NEW");
+    EXPECT_EQ(context_.session.session_id, "NEW");
 }
 
 TEST_F(CallApiTest, RePostWithUnreadableAnswerLogsThatAnswer) {
     Script({kExpired, kLoginOk, R"({"body": "<html>oops</html>"})"});
-    EXPECT_FALSE(CallApi("x/", FormFields()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()));
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", "<html>oops</html>", Url("x/")}));
     EXPECT_EQ(Requests(), 3);
 }
 
 TEST_F(CallApiTest, LoginReadsSessionThroughValueText) {
-    ApiSession = {};
+    context_.session = {};
     Script({Answer(R"({"status":"SUCCESS","data":{"sessionId":12345,"token":"t"},"errors":0})"),
             Answer(R"({"status":"SUCCESS","data":{"sessionId":null,"token":"t"},"errors":0})"),
             Answer(R"({"status":"SUCCESS","data":null,"errors":0})"),
             Answer(R"({"status":"SUCCESS","data":{"sessionId":"s"},"errors":0})"),
             Answer(R"({"status":"SUCCESS","data":{"sessionId":1e400,"token":"t"},"errors":0})")});
-    EXPECT_TRUE(ApiLogin());
-    EXPECT_EQ(ApiSession.SessionId, "12345");
-    EXPECT_TRUE(ApiLogin());
-    EXPECT_EQ(ApiSession.SessionId, "");
-    EXPECT_EQ(ApiSession.Token, "t");
-    ApiSession = {"", "stale"};
-    EXPECT_FALSE(ApiLogin());
-    EXPECT_EQ(ApiSession.Token, "");
-    EXPECT_FALSE(ApiLogin());
-    EXPECT_FALSE(ApiLogin());
+    EXPECT_TRUE(LogIn(context_));
+    EXPECT_EQ(context_.session.session_id, "12345");
+    EXPECT_TRUE(LogIn(context_));
+    EXPECT_EQ(context_.session.session_id, "");
+    EXPECT_EQ(context_.session.token, "t");
+    context_.session = {"", "stale"};
+    EXPECT_FALSE(LogIn(context_));
+    EXPECT_EQ(context_.session.token, "");
+    EXPECT_FALSE(LogIn(context_));
+    EXPECT_FALSE(LogIn(context_));
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", "Login TELVA ok"}));
     EXPECT_EQ(Target(1), "/" + CurrentTestName() + "/app/index.php/zurmo/api/login");
 }
 
 TEST_F(CallApiTest, LogoutClearsTheSessionWhateverTheServerSays) {
     Script({Answer(R"({"status":"REFUSED","data":null,"errors":["no"]})")});
-    EXPECT_TRUE(ApiLogout());
-    EXPECT_EQ(ApiSession.SessionId, "");
-    EXPECT_EQ(ApiSession.Token, "");
+    LogOut(context_);
+    EXPECT_EQ(context_.session.session_id, "");
+    EXPECT_EQ(context_.session.token, "");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"Logout TELVA ok"});
     EXPECT_EQ(Target(1), "/" + CurrentTestName() + "/app/index.php/zurmo/api/logout");
     EXPECT_NE(RawRequest(1).find("\r\nZURMO_SESSION_ID: OLD\r\n"), std::string::npos);
@@ -253,12 +250,12 @@ TEST_F(CallApiTest, LogoutClearsTheSessionWhateverTheServerSays) {
 
 TEST_F(CallApiTest, FetchAndUpdateSendTheirPathsAndForms) {
     Script({kOk, kOk});
-    EXPECT_TRUE(FetchItemData(""));
-    FormFields upload;
+    EXPECT_TRUE(FetchItemData(context_, ""));
+    FormFields upload = Form();
     upload.AddField("data[items][0][lco]", "100");
     upload.AddField("data[count]", "1");
     upload.AddField("data[number]", "C-1");
-    EXPECT_TRUE(UpdateItemData(upload));
+    EXPECT_TRUE(UpdateItemData(context_, upload));
     EXPECT_EQ(Target(1),
               "/" + CurrentTestName() + "/app/index.php/contractItems/contractItem/api/fetchItemData/");
     EXPECT_EQ(Target(2),

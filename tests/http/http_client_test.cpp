@@ -1,28 +1,29 @@
 // The HTTP client against a real HTTP server process on loopback.
 
-#include "commons/http_client.h"
-#include "commons/http_error.h"
 #include "platform/tcp.h"
+#include "server/http_client.h"
+#include "server/http_error.h"
 
+#include "platform/socket_error_text.h"
 #include "scripted_server.h"
+#include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
 
 namespace telva {
 namespace {
 
-using testing::CurrentTestName;
-using testing::ScriptedServer;
+using test::CurrentTestName;
+using test::ScriptedServer;
 
 class HttpClientTest : public ::testing::Test {
 protected:
-    void SetUp() override { SetHttpLimits(HttpLimits{5000, 5000, 20000, kMaxAnswerBodyBytes}); }
-    void TearDown() override { SetHttpLimits(HttpLimits{}); }
+    HttpLimits limits_{5000, 5000, 20000, kMaxAnswerBodyBytes};
 
     std::string Url() const { return server_.BaseUrl(CurrentTestName()) + "zurmo/api/login"; }
     void Script(const std::string& answers) const { server_.Script(CurrentTestName(), answers); }
-    std::string Post(const FormFields& form = FormFields()) const {
-        return HttpClient::ForCredentials("user", "pw").PostForm(Url(), form);
+    std::string Post(const FormFields& form = FormFields(test::WorkedExampleMoment())) const {
+        return HttpClient::ForCredentials("user", "pw", limits_).PostForm(Url(), form);
     }
 
     ScriptedServer server_;
@@ -45,11 +46,11 @@ const std::vector<std::pair<std::string, std::string>> kValues = {
 
 TEST_F(HttpClientTest, RequestBytesAreExactlyTheComposedHeadAndBody) {
     Script(R"([{"body": "{}"}])");
-    FormFields form;
+    FormFields form(test::WorkedExampleMoment());
     for (const auto& [name, value] : kValues) {
         form.AddField(name, value);
     }
-    const HttpClient client = HttpClient::ForSession("SID", "TOK");
+    const HttpClient client = HttpClient::ForSession("SID", "TOK", limits_);
     EXPECT_EQ(client.PostForm(Url(), form), "{}");
     const std::string raw = server_.RawRequest(CurrentTestName(), 1);
     EXPECT_EQ(raw, client.RequestHead(Url(), form) + form.Body());
@@ -59,13 +60,13 @@ TEST_F(HttpClientTest, RequestBytesAreExactlyTheComposedHeadAndBody) {
 TEST_F(HttpClientTest, LargeFormIsSentThroughTheBufferUnchanged) {
     // A body of many send buffers: what arrives is still exactly the head and the whole body.
     Script(R"([{"body": "{}"}])");
-    FormFields form;
+    FormFields form(test::WorkedExampleMoment());
     for (int i = 0; i < 3000; ++i) {
         const std::string prefix = "data[items][" + std::to_string(i) + "]";
         form.AddField(prefix + "[lco]", std::to_string(1000000 + i));
         form.AddField(prefix + "[cid]", i % 7 == 0 ? "S\xC3\xA3o\r\n." + std::string(90, 'x') : "");
     }
-    const HttpClient client = HttpClient::ForCredentials("user", "pw");
+    const HttpClient client = HttpClient::ForCredentials("user", "pw", limits_);
     EXPECT_EQ(client.PostForm(Url(), form), "{}");
     const std::string body = form.Body();
     ASSERT_GT(body.size(), 4u * 64 * 1024);
@@ -74,7 +75,7 @@ TEST_F(HttpClientTest, LargeFormIsSentThroughTheBufferUnchanged) {
 
 TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
     Script(R"([{"body": "{}"}])");
-    FormFields form;
+    FormFields form(test::WorkedExampleMoment());
     for (const auto& [name, value] : kValues) {
         form.AddField(name, value);
     }
@@ -98,7 +99,7 @@ TEST_F(HttpClientTest, EmailPackageDecodesEveryFieldBack) {
 
 TEST_F(HttpClientTest, EmptyFormSendsNoBody) {
     Script(R"([{"body": "{}"}])");
-    FormFields form;
+    FormFields form(test::WorkedExampleMoment());
     Post(form);
     const std::string raw = server_.RawRequest(CurrentTestName(), 1);
     EXPECT_EQ(raw.size() - raw.find("\r\n\r\n"), 4u);
@@ -123,7 +124,7 @@ TEST_F(HttpClientTest, AnswerFramings) {
 TEST_F(HttpClientTest, KnownLengthNeverWaitsForTheClose) {
     // The server holds the connection open long after its answer; the limits would fail a client that
     // waited for the close.
-    SetHttpLimits(HttpLimits{2000, 1000, 2000, kMaxAnswerBodyBytes});
+    limits_ = HttpLimits{2000, 1000, 2000, kMaxAnswerBodyBytes};
     Script(R"([{"body": "{\"a\":1}", "keep_open": 10},
                {"body": "{\"b\":2}", "framing": "chunked", "keep_open": 10}])");
     EXPECT_EQ(Post(), "{\"a\":1}");
@@ -152,13 +153,13 @@ TEST_F(HttpClientTest, AnswerTextFollowsTheDeclaredCharset) {
 }
 
 TEST_F(HttpClientTest, ServerThatNeverAnswersFailsWithinTheLimits) {
-    SetHttpLimits(HttpLimits{2000, 300, 1000, kMaxAnswerBodyBytes});
+    limits_ = HttpLimits{2000, 300, 1000, kMaxAnswerBodyBytes};
     Script(R"([{"action": "hang"}])");
     try {
         Post();
         ADD_FAILURE() << "a server that never answers was accepted";
-    } catch (const platform::SocketError& error) {
-        EXPECT_EQ(error.code(), platform::kSocketTimedOut);
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.socket_code(), platform::kWsaTimedOut);
     }
 }
 
@@ -168,7 +169,7 @@ TEST_F(HttpClientTest, ResetMidBodyFails) {
 }
 
 TEST_F(HttpClientTest, OversizedAnswerFails) {
-    SetHttpLimits(HttpLimits{5000, 5000, 20000, 1000});
+    limits_ = HttpLimits{5000, 5000, 20000, 1000};
     Script(R"([{"body": ")" + std::string(1001, 'a') + R"("},
                {"body": ")" +
            std::string(5000, 'b') + R"(", "framing": "close"},
@@ -182,15 +183,18 @@ TEST_F(HttpClientTest, OversizedAnswerFails) {
 TEST(HttpClientFailures, ConnectionErrorsAndRefusedUrls) {
     const HttpClient client = HttpClient::ForCredentials("u", "p");
     try {
-        client.PostForm("http://127.0.0.1:1/app/index.php/x", FormFields());
+        client.PostForm("http://127.0.0.1:1/app/index.php/x", FormFields(test::WorkedExampleMoment()));
         ADD_FAILURE() << "connected to a closed port";
-    } catch (const platform::SocketError& error) {
-        EXPECT_EQ(error.code(), 10061);
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.socket_code(), 10061);
         EXPECT_STREQ(error.what(), "Socket Error # 10061\r\nConnection refused.");
     }
-    EXPECT_THROW(client.PostForm("http://printer..invalid/app/", FormFields()), platform::SocketError);
-    EXPECT_THROW(client.PostForm("https://127.0.0.1:1/app/", FormFields()), HttpError);
-    EXPECT_THROW(client.PostForm("http:///app/index.php/", FormFields()), HttpError);
+    EXPECT_THROW(client.PostForm("http://printer..invalid/app/", FormFields(test::WorkedExampleMoment())),
+                 HttpError);
+    EXPECT_THROW(client.PostForm("https://127.0.0.1:1/app/", FormFields(test::WorkedExampleMoment())),
+                 HttpError);
+    EXPECT_THROW(client.PostForm("http:///app/index.php/", FormFields(test::WorkedExampleMoment())),
+                 HttpError);
 }
 
 } // namespace

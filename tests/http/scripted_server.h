@@ -2,7 +2,7 @@
 // Starts tests/http/scripted_server.py as a real HTTP server process on loopback for one test, hands out
 // scenario URLs, and reads back what the server recorded. The process is ended by its pid.
 
-#include "commons/json.h"
+#include "server/json.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@
 
 extern char** environ;
 
-namespace telva::testing {
+namespace telva::test {
 
 inline std::string ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -69,7 +69,7 @@ public:
 
     int port() const { return port_; }
 
-    // The base URL of a scenario, as the service would hold it in AuditSettings.BaseUrl.
+    // The base URL of a scenario, as the service would hold it in its settings' base_url.
     std::string BaseUrl(const std::string& scenario) const {
         return "http://127.0.0.1:" + std::to_string(port_) + "/" + scenario + "/app/index.php/";
     }
@@ -116,4 +116,4 @@ inline std::string CurrentTestName() {
     return std::string(info->test_suite_name()) + "." + info->name();
 }
 
-} // namespace telva::testing
+} // namespace telva::test

@@ -59,20 +59,20 @@ TEST(SnmpClientAgents, ReadsEveryValueOfEveryPrinterWithItsType) {
             continue;
         }
         SnmpClient client;
-        client.ReceiveTimeout = 5000;
+        client.timing().receive_timeout_ms = 5000;
         std::uint16_t request_port = 0;
         for (const FleetValue& value : FleetValues()) {
             if (value.address != address) {
                 continue;
             }
             std::string text = "old";
-            ASSERT_TRUE(client.QuerySnmpValue(value.oid, kCommunity, address, text))
+            ASSERT_TRUE(client.QueryValue(value.oid, kCommunity, address, text))
                 << address << " " << value.oid;
             EXPECT_EQ(text, ExpectedText(value)) << address << " " << value.oid;
-            ASSERT_EQ(client.Reply.MIBValue.size(), 1u);
-            EXPECT_EQ(client.Reply.MIBValue[0].Tag, ExpectedTag(value.type)) << value.oid;
-            EXPECT_EQ(client.Reply.Community, kCommunity);
-            EXPECT_EQ(client.Reply.ErrorStatus, 0);
+            ASSERT_EQ(client.reply().bindings.size(), 1u);
+            EXPECT_EQ(client.reply().bindings[0].value.tag, ExpectedTag(value.type)) << value.oid;
+            EXPECT_EQ(client.reply().community, kCommunity);
+            EXPECT_EQ(client.reply().error_status, 0);
             if (request_port == 0) {
                 request_port = client.RequestPort();
             }
@@ -86,14 +86,14 @@ TEST(SnmpClientAgents, ReadsEveryValueOfEveryPrinterWithItsType) {
 TEST(SnmpClientAgents, IdentifierTheAgentLacksGivesNoSuchName) {
     ASSERT_FALSE(FleetValues().empty());
     SnmpClient client;
-    client.ReceiveTimeout = 5000;
+    client.timing().receive_timeout_ms = 5000;
     std::string value = "kept";
-    EXPECT_FALSE(client.QuerySnmpValue(kUnknownOid, kCommunity, RunningPrinter(0), value));
+    EXPECT_FALSE(client.QueryValue(kUnknownOid, kCommunity, RunningPrinter(0), value));
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(client.Reply.ErrorStatus, 2);
+    EXPECT_EQ(client.reply().error_status, 2);
     // The next query of the same client resets the status.
-    EXPECT_TRUE(client.QuerySnmpValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, RunningPrinter(0), value));
-    EXPECT_EQ(client.Reply.ErrorStatus, 0);
+    EXPECT_TRUE(client.QueryValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, RunningPrinter(0), value));
+    EXPECT_EQ(client.reply().error_status, 0);
     EXPECT_NE(value, "kept");
 }
 
@@ -107,23 +107,23 @@ TEST(SnmpClientAgents, PrinterWithoutAgentIsRefusedAtOnce) {
     }
     ASSERT_FALSE(down.empty());
     SnmpClient client;
-    client.ReceiveTimeout = kRefusalTimeoutMs;
+    client.timing().receive_timeout_ms = kRefusalTimeoutMs;
     std::string value = "kept";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(client.QuerySnmpValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, down, value));
+    EXPECT_FALSE(client.QueryValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, down, value));
     if (kRefusalEndsTheWait) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kRefusalTimeoutMs / 2));
     }
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(client.Reply.ErrorStatus, 0);
+    EXPECT_EQ(client.reply().error_status, 0);
 }
 
 TEST(SnmpClientAgents, WrongCommunityGetsNoAnswer) {
     ASSERT_FALSE(FleetValues().empty());
     SnmpClient client;
-    client.ReceiveTimeout = 500;
+    client.timing().receive_timeout_ms = 500;
     std::string value = "kept";
-    EXPECT_FALSE(client.QuerySnmpValue("1.3.6.1.2.1.43.10.2.1.4.1.1", "public", RunningPrinter(0), value));
+    EXPECT_FALSE(client.QueryValue("1.3.6.1.2.1.43.10.2.1.4.1.1", "public", RunningPrinter(0), value));
     EXPECT_EQ(value, "kept");
 }
 
@@ -131,31 +131,30 @@ TEST(SnmpClientAgents, TrapPortHeldByAnotherSocketRaisesTheBindMessage) {
     ASSERT_FALSE(FleetValues().empty());
     const std::string printer = RunningPrinter(0);
     SnmpClient holder; // a client that has queried holds port 162
-    holder.ReceiveTimeout = 5000;
+    holder.timing().receive_timeout_ms = 5000;
     std::string value;
-    ASSERT_TRUE(holder.QuerySnmpValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, printer, value));
+    ASSERT_TRUE(holder.QueryValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, printer, value));
 
     SnmpClient second;
-    second.ReceiveTimeout = 5000;
+    second.timing().receive_timeout_ms = 5000;
     std::string kept = "kept";
     try {
-        second.QuerySnmpValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, printer, kept);
+        second.QueryValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, printer, kept);
         ADD_FAILURE() << "no SnmpError raised";
     } catch (const SnmpError& error) {
         EXPECT_STREQ(error.what(), "Could not bind socket. Address and port are already in use.");
     }
     EXPECT_EQ(kept, "kept");
-    EXPECT_EQ(second.Reply.ErrorStatus, 0);
+    EXPECT_EQ(second.reply().error_status, 0);
 }
 
 TEST(SnmpClientAgents, PortIsFreeAgainWhenTheClientIsDiscarded) {
     ASSERT_FALSE(FleetValues().empty());
     {
         SnmpClient first;
-        first.ReceiveTimeout = 5000;
+        first.timing().receive_timeout_ms = 5000;
         std::string value;
-        ASSERT_TRUE(
-            first.QuerySnmpValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, RunningPrinter(0), value));
+        ASSERT_TRUE(first.QueryValue("1.3.6.1.2.1.43.10.2.1.4.1.1", kCommunity, RunningPrinter(0), value));
     }
     platform::UdpSocket probe;
     ASSERT_EQ(probe.Open(), 0);

@@ -39,9 +39,9 @@ UdpResponder::Script Always(const Bytes& answer) {
 // A client aimed at `port` with a trap port of its own, so these tests do not need port 162.
 struct Client : SnmpClient {
     explicit Client(std::uint16_t port, std::int32_t timeout_ms = 3000) {
-        Port = port;
-        TrapPort = FreeUdpPort();
-        ReceiveTimeout = timeout_ms;
+        timing().agent_port = port;
+        timing().trap_port = FreeUdpPort();
+        timing().receive_timeout_ms = timeout_ms;
     }
 };
 
@@ -64,9 +64,9 @@ TEST(SnmpClientCrafted, SendsTheWorkedExampleAndReadsTheCounter) {
     UdpResponder peer(kPeer, Always(Response(0, Binding(kOid, {0x41, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}))));
     Client client(peer.Port());
     std::string value = "old";
-    ASSERT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    ASSERT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "4294967295");
-    EXPECT_EQ(client.Reply.ErrorStatus, 0);
+    EXPECT_EQ(client.reply().error_status, 0);
     ASSERT_EQ(peer.Requests().size(), 1u);
     const Bytes expected = {0x30, 0x2A, 0x02, 0x01, 0x00, 0x04, 0x06, 'q',  'u',  'a',  'r',
                             'n',  'o',  0xA0, 0x1D, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02,
@@ -99,9 +99,9 @@ TEST(SnmpClientCrafted, ValueTextsOfEachAnswerType) {
         UdpResponder peer(kPeer, Always(Response(0, Binding(kOid, c.value))));
         Client client(peer.Port());
         std::string value = "old";
-        ASSERT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+        ASSERT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
         EXPECT_EQ(value, c.text);
-        EXPECT_EQ(client.Reply.MIBValue.at(0).Tag, c.value[0]);
+        EXPECT_EQ(client.reply().bindings[0].value.tag, c.value[0]);
     }
 }
 
@@ -112,26 +112,26 @@ TEST(SnmpClientCrafted, AnyAnswerCountsWhateverItsSenderIdOrCommunity) {
     });
     Client client(peer.Port());
     std::string value;
-    ASSERT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    ASSERT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "42");
-    EXPECT_EQ(client.Reply.Community, "other");
-    EXPECT_EQ(client.Reply.ID, 0x77);
+    EXPECT_EQ(client.reply().community, "other");
+    EXPECT_EQ(client.reply().request_id, 0x77);
 }
 
 TEST(SnmpClientCrafted, ErrorStatusLeavesTheValueUntouched) {
     UdpResponder peer(kPeer, Always(Response(2, Binding(kOid, {0x41, 0x01, 0x2A}))));
     Client client(peer.Port());
     std::string value = "kept";
-    EXPECT_FALSE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_FALSE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(client.Reply.ErrorStatus, 2);
+    EXPECT_EQ(client.reply().error_status, 2);
 }
 
 TEST(SnmpClientCrafted, AnswerNamingAnotherIdentifierGivesEmptyText) {
     UdpResponder peer(kPeer, Always(Response(0, Binding("1.3.6.1.2.1.1.1.0", {0x04, 0x01, 'x'}))));
     Client client(peer.Port());
     std::string value = "old";
-    EXPECT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "");
 }
 
@@ -139,9 +139,9 @@ TEST(SnmpClientCrafted, EmptyDatagramIsNoAnswer) {
     UdpResponder peer(kPeer, Always({}));
     Client client(peer.Port());
     std::string value = "kept";
-    EXPECT_FALSE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_FALSE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(client.Reply.ErrorStatus, 0);
+    EXPECT_EQ(client.reply().error_status, 0);
 }
 
 TEST(SnmpClientCrafted, TruncatedAndLyingAnswersDecodeAsFarAsTheyGo) {
@@ -150,7 +150,7 @@ TEST(SnmpClientCrafted, TruncatedAndLyingAnswersDecodeAsFarAsTheyGo) {
     UdpResponder peer(kPeer, Always(lying));
     Client client(peer.Port());
     std::string value;
-    EXPECT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "5");
     EXPECT_EQ(peer.Requests().size(), 1u) << "nothing sent again";
 
@@ -159,14 +159,14 @@ TEST(SnmpClientCrafted, TruncatedAndLyingAnswersDecodeAsFarAsTheyGo) {
     UdpResponder cut_peer(kPeer, Always(cut));
     Client cut_client(cut_peer.Port());
     value = "old";
-    EXPECT_TRUE(cut_client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_TRUE(cut_client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "");
-    EXPECT_TRUE(cut_client.Reply.MIBOID.empty());
+    EXPECT_TRUE(cut_client.reply().bindings.empty());
 
     UdpResponder garbage_peer(kPeer, Always({0x30}));
     Client garbage_client(garbage_peer.Port());
     value = "old";
-    EXPECT_TRUE(garbage_client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_TRUE(garbage_client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "");
 }
 
@@ -184,7 +184,7 @@ TEST(SnmpClientCrafted, DatagramsUpToTheBufferAreReadAndLargerOnesRaise) {
     UdpResponder peer(kPeer, Always(exact));
     Client client(peer.Port());
     std::string value;
-    EXPECT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "7");
 
     const Bytes over = padded(8193);
@@ -192,10 +192,10 @@ TEST(SnmpClientCrafted, DatagramsUpToTheBufferAreReadAndLargerOnesRaise) {
     UdpResponder big_peer(kPeer, Always(over));
     Client big_client(big_peer.Port());
     value = "kept";
-    EXPECT_EQ(ExpectError([&] { big_client.QuerySnmpValue(kOid, "quarno", kPeerText, value); }),
+    EXPECT_EQ(ExpectError([&] { big_client.QueryValue(kOid, "quarno", kPeerText, value); }),
               "Socket Error # 10040\r\nMessage too long.");
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(big_client.Reply.ErrorStatus, 0);
+    EXPECT_EQ(big_client.reply().error_status, 0);
 }
 
 TEST(SnmpClientCrafted, LateAnswerIsReadByTheNextQuery) {
@@ -207,16 +207,16 @@ TEST(SnmpClientCrafted, LateAnswerIsReadByTheNextQuery) {
     });
     Client client(peer.Port(), 200);
     std::string value = "kept";
-    EXPECT_FALSE(client.QuerySnmpValue("1.3.6.1.9.1", "quarno", kPeerText, value));
+    EXPECT_FALSE(client.QueryValue("1.3.6.1.9.1", "quarno", kPeerText, value));
     EXPECT_EQ(value, "kept");
     platform::SleepMilliseconds(800);
     // The first query's answer is waiting: the second query reads it at once and finds no binding of its own.
-    EXPECT_TRUE(client.QuerySnmpValue("1.3.6.1.9.2", "quarno", kPeerText, value));
+    EXPECT_TRUE(client.QueryValue("1.3.6.1.9.2", "quarno", kPeerText, value));
     EXPECT_EQ(value, "");
-    EXPECT_EQ(MIBGet(client.Reply, "1.3.6.1.9.1"), "10");
+    EXPECT_EQ(FindBindingText(client.reply(), "1.3.6.1.9.1"), "10");
     platform::SleepMilliseconds(800);
-    EXPECT_TRUE(client.QuerySnmpValue("1.3.6.1.9.1", "quarno", kPeerText, value));
-    EXPECT_EQ(MIBGet(client.Reply, "1.3.6.1.9.2"), "11");
+    EXPECT_TRUE(client.QueryValue("1.3.6.1.9.1", "quarno", kPeerText, value));
+    EXPECT_EQ(FindBindingText(client.reply(), "1.3.6.1.9.2"), "11");
     platform::SleepMilliseconds(100);
     EXPECT_EQ(peer.Requests().size(), 3u) << "one datagram per query";
 }
@@ -226,10 +226,10 @@ TEST(SnmpClientCrafted, SilentPeerTimesOutWithoutRepeating) {
     Client client(peer.Port(), 300);
     std::string value = "kept";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    EXPECT_FALSE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_GE(MillisecondsSince(start), 290);
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(client.Reply.ErrorStatus, 0);
+    EXPECT_EQ(client.reply().error_status, 0);
     platform::SleepMilliseconds(100);
     EXPECT_EQ(peer.Requests().size(), 1u);
 }
@@ -239,17 +239,17 @@ TEST(SnmpClientCrafted, RefusedPortEndsTheWaitWithoutError) {
     Client client(FreeUdpPort(), kRefusalTimeoutMs);
     std::string value = "kept";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(client.QuerySnmpValue(kOid, "quarno", "127.0.0.8", value));
+    EXPECT_FALSE(client.QueryValue(kOid, "quarno", "127.0.0.8", value));
     if (kRefusalEndsTheWait) {
         EXPECT_LT(MillisecondsSince(start), kRefusalTimeoutMs / 2)
             << "the refusal, not the time-out, ended the wait";
     }
     EXPECT_EQ(value, "kept");
-    EXPECT_EQ(client.Reply.ErrorStatus, 0);
+    EXPECT_EQ(client.reply().error_status, 0);
     // The same client goes on working after a refusal.
     UdpResponder peer(kPeer, Always(Response(0, Binding(kOid, {0x41, 0x01, 0x03}))));
-    client.Port = peer.Port();
-    EXPECT_TRUE(client.QuerySnmpValue(kOid, "quarno", kPeerText, value));
+    client.timing().agent_port = peer.Port();
+    EXPECT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "3");
 }
 
@@ -258,10 +258,10 @@ TEST(SnmpClientCrafted, SocketsAreOpenedOnceAndLocalhostIsLoopback) {
     Client client(peer.Port());
     EXPECT_EQ(client.RequestPort(), 0);
     std::string value;
-    ASSERT_TRUE(client.QuerySnmpValue(kOid, "quarno", "LocalHost", value));
+    ASSERT_TRUE(client.QueryValue(kOid, "quarno", "LocalHost", value));
     const std::uint16_t first_port = client.RequestPort();
     EXPECT_NE(first_port, 0);
-    ASSERT_TRUE(client.QuerySnmpValue(kOid, "quarno", "localhost", value));
+    ASSERT_TRUE(client.QueryValue(kOid, "quarno", "localhost", value));
     EXPECT_EQ(client.RequestPort(), first_port);
     EXPECT_EQ(peer.Requests().size(), 2u);
 }
@@ -272,9 +272,9 @@ TEST(SnmpClientCrafted, HeldTrapPortRaisesTheBindMessageAndSendsNothing) {
     ASSERT_EQ(holder.Bind(0), 0);
     UdpResponder peer(kPeer, Always(Response(0, Binding(kOid, {0x41, 0x01, 0x01}))));
     Client client(peer.Port());
-    client.TrapPort = holder.LocalPort();
+    client.timing().trap_port = holder.LocalPort();
     std::string value = "kept";
-    EXPECT_EQ(ExpectError([&] { client.QuerySnmpValue(kOid, "quarno", kPeerText, value); }),
+    EXPECT_EQ(ExpectError([&] { client.QueryValue(kOid, "quarno", kPeerText, value); }),
               "Could not bind socket. Address and port are already in use.");
     EXPECT_EQ(value, "kept");
     platform::SleepMilliseconds(100);
@@ -284,7 +284,7 @@ TEST(SnmpClientCrafted, HeldTrapPortRaisesTheBindMessageAndSendsNothing) {
 TEST(SnmpClientCrafted, UnresolvableHostRaisesHostNotFound) {
     Client client(FreeUdpPort());
     std::string value = "kept";
-    EXPECT_EQ(ExpectError([&] { client.QuerySnmpValue(kOid, "quarno", "printer..invalid", value); }),
+    EXPECT_EQ(ExpectError([&] { client.QueryValue(kOid, "quarno", "printer..invalid", value); }),
               "Socket Error # 11001\r\nHost not found.");
     EXPECT_EQ(value, "kept");
     EXPECT_EQ(client.RequestPort(), 0) << "nothing is opened before the host is resolved";
@@ -293,7 +293,7 @@ TEST(SnmpClientCrafted, UnresolvableHostRaisesHostNotFound) {
 TEST(SnmpClientCrafted, DatagramTooLongForUdpRaisesPackageSizeTooBig) {
     Client client(FreeUdpPort());
     std::string value;
-    EXPECT_EQ(ExpectError([&] { client.QuerySnmpValue(kOid, std::string(70000, 'c'), kPeerText, value); }),
+    EXPECT_EQ(ExpectError([&] { client.QueryValue(kOid, std::string(70000, 'c'), kPeerText, value); }),
               "Package Size Too Big.");
 }
 

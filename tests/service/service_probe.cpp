@@ -5,11 +5,11 @@
 // PAUSE_MS replaces the scheduler's 10-second pause and FIXED_HH:MM, when given, is the clock's time at
 // every check (with a 1 ms random delay), so that a matching schedule starts a run at every check.
 
-#include "commons/daily_log.h"
-#include "main.h"
+#include "audit_service.h"
 #include "platform/sleep.h"
-#include "service/scheduler.h"
+#include "scheduler.h"
 #include "service/service_host.h"
+#include "site/daily_log.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,20 +18,19 @@
 
 namespace {
 
-class ProbeClock final : public telva::ScheduleClock {
+class ProbeClock final : public telva::Clock {
 public:
     ProbeClock(std::uint32_t pause_ms, std::optional<telva::platform::LocalDateTime> fixed)
         : pause_ms_(pause_ms), fixed_(fixed) {}
 
-    telva::platform::LocalDateTime Now() override {
-        return fixed_ ? *fixed_ : telva::SystemScheduleClock().Now();
-    }
+    telva::platform::LocalDateTime Now() override { return fixed_ ? *fixed_ : telva::SystemClock().Now(); }
     void Sleep(std::uint32_t milliseconds) override {
         telva::platform::SleepMilliseconds(milliseconds == telva::kSchedulePauseMs ? pause_ms_
                                                                                    : milliseconds);
     }
-    std::uint32_t RandomDelay() override { return fixed_ ? 1 : telva::SystemScheduleClock().RandomDelay(); }
+    std::uint32_t RandomDelay() override { return fixed_ ? 1 : telva::SystemClock().RandomDelay(); }
     std::string TimeSeparator() override { return ":"; }
+    std::string DateSeparator() override { return telva::SystemClock().DateSeparator(); }
 
 private:
     std::uint32_t pause_ms_;
@@ -45,7 +44,6 @@ int main(int count, char** values) {
         std::fprintf(stderr, "usage: service_probe LOG_DIR SETTINGS_FILE AUDIT_MS PAUSE_MS [FIXED_HH:MM]\n");
         return 2;
     }
-    telva::SetLogDirectory(values[1]);
     const auto audit_ms = static_cast<std::uint32_t>(std::strtoul(values[3], nullptr, 10));
     const auto pause_ms = static_cast<std::uint32_t>(std::strtoul(values[4], nullptr, 10));
     std::optional<telva::platform::LocalDateTime> fixed;
@@ -57,13 +55,16 @@ int main(int count, char** values) {
         fixed = time;
     }
     ProbeClock clock(pause_ms, fixed);
-    telva::TTELVA4Audit service;
-    service.SettingsPath = values[2];
-    service.OnExecute = [&](telva::TService& sender) {
-        telva::RunScheduleLoop(sender, clock, [audit_ms] {
-            telva::WriteLog("Probe audit begins");
+    // The handlers log and wait by the real clock; only the schedule loop runs on the probe's clock.
+    telva::DailyLog log(values[1], telva::SystemClock());
+    telva::RunContext context(telva::SystemClock(), log);
+    telva::AuditService service(context, values[2]);
+    bool run_now = true;
+    service.on_execute = [&](telva::Service& sender) {
+        telva::RunScheduleLoop(sender, clock, context.settings.schedule_time, run_now, [&] {
+            log.Write("Probe audit begins");
             telva::platform::SleepMilliseconds(audit_ms);
-            telva::WriteLog("Probe audit ends");
+            log.Write("Probe audit ends");
         });
     };
     return telva::RunServiceProcess(service);

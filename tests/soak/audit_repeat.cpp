@@ -7,8 +7,9 @@
 //
 // Output, one line per run: "run <i> fds <count> rss_kb <VmRSS> ms <RunAudit wall time> hwm_kb <VmHWM>".
 
-#include "commons/daily_log.h"
-#include "main.h"
+#include "audit_run.h"
+#include "audit_service.h"
+#include "site/daily_log.h"
 
 #include <chrono>
 #include <cstdio>
@@ -68,16 +69,14 @@ int main(int argc, char** argv) {
     if (config.empty() || runs <= 0 || argc % 2 == 0) {
         return Usage();
     }
-    if (!log_dir.empty()) {
-        telva::SetLogDirectory(log_dir);
-    }
-    telva::TTELVA4Audit service;
-    service.SettingsPath = config;
+    telva::DailyLog log(log_dir.empty() ? telva::DefaultLogDirectory() : log_dir, telva::SystemClock());
+    telva::RunContext context(telva::SystemClock(), log);
+    telva::AuditService service(context, config);
     bool started = false;
-    service.ServiceStart(started);
+    service.HandleStart(started);
     for (long run = 1; run <= runs; ++run) {
         const auto run_start = std::chrono::steady_clock::now();
-        service.RunAudit();
+        telva::RunAudit(context);
         const std::chrono::duration<double, std::milli> elapsed =
             std::chrono::steady_clock::now() - run_start;
         std::printf("run %ld fds %zu rss_kb %ld ms %.3f hwm_kb %ld\n", run, OpenDescriptors(),

@@ -1,4 +1,4 @@
-#include "commons/answer_text.h"
+#include "server/answer_text.h"
 
 #include <gtest/gtest.h>
 

@@ -14,30 +14,30 @@ ProgramCommand Choose(std::vector<std::string> arguments) {
 }
 
 TEST(CommandLine, SwitchesTakeMinusOrSlashAndIgnoreCase) {
-    EXPECT_EQ(Choose({"/INSTALL"}).Mode, pmInstall);
-    EXPECT_EQ(Choose({"-install"}).Mode, pmInstall);
-    EXPECT_EQ(Choose({"/Uninstall"}).Mode, pmUninstall);
-    EXPECT_EQ(Choose({}).Mode, pmService);
+    EXPECT_EQ(Choose({"/INSTALL"}).mode, ProgramMode::Install);
+    EXPECT_EQ(Choose({"-install"}).mode, ProgramMode::Install);
+    EXPECT_EQ(Choose({"/Uninstall"}).mode, ProgramMode::Uninstall);
+    EXPECT_EQ(Choose({}).mode, ProgramMode::Service);
 }
 
 TEST(CommandLine, BareWordDoubleMinusOrTrailingTextIsNoSwitch) {
-    EXPECT_EQ(Choose({"install"}).Mode, pmService);
-    EXPECT_EQ(Choose({"--install"}).Mode, pmService);
-    EXPECT_EQ(Choose({"/installx"}).Mode, pmService);
-    EXPECT_EQ(Choose({"/install "}).Mode, pmService);
-    EXPECT_EQ(Choose({"/"}).Mode, pmService);
-    EXPECT_EQ(Choose({""}).Mode, pmService);
+    EXPECT_EQ(Choose({"install"}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({"--install"}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({"/installx"}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({"/install "}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({"/"}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({""}).mode, ProgramMode::Service);
 }
 
 TEST(CommandLine, InstallIsLookedForFirstAndSilentMayStandAnywhere) {
-    EXPECT_EQ(Choose({"/uninstall", "/install"}).Mode, pmInstall);
+    EXPECT_EQ(Choose({"/uninstall", "/install"}).mode, ProgramMode::Install);
     const ProgramCommand silent_first = Choose({"-SILENT", "/uninstall"});
-    EXPECT_EQ(silent_first.Mode, pmUninstall);
-    EXPECT_TRUE(silent_first.Silent);
-    EXPECT_TRUE(Choose({"/install", "/silent"}).Silent);
-    EXPECT_FALSE(Choose({"/install", "silent"}).Silent);
+    EXPECT_EQ(silent_first.mode, ProgramMode::Uninstall);
+    EXPECT_TRUE(silent_first.silent);
+    EXPECT_TRUE(Choose({"/install", "/silent"}).silent);
+    EXPECT_FALSE(Choose({"/install", "silent"}).silent);
     // The program name is not an argument.
-    EXPECT_EQ(ChooseProgramCommand({"/install"}).Mode, pmService);
+    EXPECT_EQ(ChooseProgramCommand({"/install"}).mode, ProgramMode::Service);
 }
 
 TEST(InstallMessages, FailureTextsCarryTheDisplayNameAndTheSystemError) {

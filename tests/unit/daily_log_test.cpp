@@ -1,7 +1,7 @@
 // The daily log: file name, time stamp, line ends, the end-of-file mark, and lost lines on failure.
 
-#include "commons/daily_log.h"
-#include "support/fake_time.h"
+#include "site/daily_log.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -35,16 +35,16 @@ TEST(LogTimeStamp, DayMonthYearThenTimeWithTheRegionalSeparators) {
     EXPECT_EQ(LogTimeStamp({2024, 1, 2, 0, 0, 0, 0}, "/", ":"), "02/01/2024 00:00:00");
 }
 
-class DailyLog : public ::testing::Test {
+class DailyLogFile : public ::testing::Test {
 protected:
-    void Log(std::string_view message) { WriteLogIn(dir_.dir(), message, time_); }
+    void Log(std::string_view message) { DailyLog(dir_.dir(), clock_).Write(message); }
     std::string Content() { return dir_.Read("log_20240305.txt"); }
 
     test::TempDir dir_;
-    test::FakeTime time_{LocalDateTime{2024, 3, 5, 14, 7, 9, 45}};
+    test::FakeClock clock_{LocalDateTime{2024, 3, 5, 14, 7, 9, 45}};
 };
 
-TEST_F(DailyLog, AppendsStampedLinesEndedByCrLf) {
+TEST_F(DailyLogFile, AppendsStampedLinesEndedByCrLf) {
     Log("Printer count 12");
     Log("");
     Log("two\nlines");
@@ -53,38 +53,38 @@ TEST_F(DailyLog, AppendsStampedLinesEndedByCrLf) {
                          "05/03/2024 14:07:09 two\nlines\r\n");
 }
 
-TEST_F(DailyLog, EndOfFileMarkInTheLast128BytesCutsTheFile) {
+TEST_F(DailyLogFile, EndOfFileMarkInTheLast128BytesCutsTheFile) {
     dir_.Write("log_20240305.txt", "old line\r\n\x1A garbage after the mark");
     Log("next");
     EXPECT_EQ(Content(), "old line\r\n05/03/2024 14:07:09 next\r\n");
 }
 
-TEST_F(DailyLog, EndOfFileMarkBeforeTheLast128BytesStays) {
+TEST_F(DailyLogFile, EndOfFileMarkBeforeTheLast128BytesStays) {
     const std::string early = "a\x1A" + std::string(200, 'b');
     dir_.Write("log_20240305.txt", early);
     Log("next");
     EXPECT_EQ(Content(), early + "05/03/2024 14:07:09 next\r\n");
 }
 
-TEST_F(DailyLog, NameFromTheFirstClockReadingStampFromTheSecond) {
-    time_.Queue({2024, 3, 5, 23, 59, 59, 999});
-    time_.Queue({2024, 3, 6, 0, 0, 0, 1});
+TEST_F(DailyLogFile, NameFromTheFirstClockReadingStampFromTheSecond) {
+    clock_.QueueReading({2024, 3, 5, 23, 59, 59, 999});
+    clock_.QueueReading({2024, 3, 6, 0, 0, 0, 1});
     Log("midnight");
     EXPECT_EQ(Content(), "06/03/2024 00:00:00 midnight\r\n");
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "log_20240306.txt"));
 }
 
-TEST_F(DailyLog, MissingDirectoryLosesTheLineUntilItExists) {
+TEST_F(DailyLogFile, MissingDirectoryLosesTheLineUntilItExists) {
     const std::string missing =
         dir_.dir() + "later" + static_cast<char>(std::filesystem::path::preferred_separator);
-    WriteLogIn(missing, "lost", time_);
+    DailyLog(missing, clock_).Write("lost");
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "later"));
     std::filesystem::create_directory(dir_.path() / "later");
-    WriteLogIn(missing, "kept", time_);
+    DailyLog(missing, clock_).Write("kept");
     EXPECT_EQ(dir_.Read("later/log_20240305.txt"), "05/03/2024 14:07:09 kept\r\n");
 }
 
-TEST_F(DailyLog, NonAsciiCharactersAreConvertedAndTheRestOfTheLineStays) {
+TEST_F(DailyLogFile, NonAsciiCharactersAreConvertedAndTheRestOfTheLineStays) {
     Log("caf\xC3\xA9 ok");
     const std::string content = Content();
 #ifdef _WIN32
@@ -97,7 +97,7 @@ TEST_F(DailyLog, NonAsciiCharactersAreConvertedAndTheRestOfTheLineStays) {
 }
 
 // Another program holding the file for writing makes the open fail: the line is lost, nothing else.
-TEST_F(DailyLog, FileHeldByAnotherWriterLosesTheLine) {
+TEST_F(DailyLogFile, FileHeldByAnotherWriterLosesTheLine) {
     Log("first");
     const std::string path = dir_.file("log_20240305.txt");
 #ifdef _WIN32

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace telva::testing {
+namespace telva::test {
 
 class FakeServiceBinding final : public ServiceBinding {
 public:
@@ -40,7 +40,7 @@ public:
     std::vector<std::uint32_t> States() {
         std::vector<std::uint32_t> states;
         for (const auto& record : Records()) {
-            states.push_back(record.CurrentState);
+            states.push_back(record.current_state);
         }
         return states;
     }
@@ -49,12 +49,12 @@ public:
         return events_;
     }
     // Waits up to 10 s until `count` reports of `state` have been sent.
-    bool WaitForState(TCurrentStatus state, std::size_t count = 1) {
+    bool WaitForState(ServiceState state, std::size_t count = 1) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(10), [&] {
             std::size_t seen = 0;
             for (const auto& record : records_) {
-                seen += record.CurrentState == ReportedNumber(state) ? 1 : 0;
+                seen += record.current_state == ReportedNumber(state) ? 1 : 0;
             }
             return seen >= count;
         });
@@ -82,18 +82,15 @@ private:
 };
 
 // A bare service object whose handlers the tests set.
-class TestService : public TService {
+class TestService : public Service {
 public:
-    explicit TestService(ServiceBinding& binding) : TService("TELVA4Audit", "Test display", binding) {}
-    ServiceControllerFunction GetServiceController() override {
-        return [](std::uint32_t code) { ServiceInstance()->QueueControlRequest(code); };
-    }
+    explicit TestService(ServiceBinding& binding) : Service("TELVA4Audit", "Test display", binding) {}
     bool HandleCustomRequest(std::uint32_t code) override {
         if (code == 201) {
             throw std::runtime_error("custom trouble");
         }
-        return TService::HandleCustomRequest(code);
+        return Service::HandleCustomRequest(code);
     }
 };
 
-} // namespace telva::testing
+} // namespace telva::test

@@ -1,14 +1,13 @@
-#include "commons/form_fields.h"
+#include "server/form_fields.h"
 
-#include "fixed_time.h"
+#include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
 
 namespace telva {
 namespace {
 
-using testing::FixedTime;
-using testing::WorkedExampleMoment;
+using test::WorkedExampleMoment;
 
 const std::string kPartHead =
     "Content-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n";
@@ -19,15 +18,13 @@ std::string Part(const std::string& boundary, const std::string& name, const std
 }
 
 TEST(FormBoundary, EightHyphensAndFifteenClockDigits) {
-    FixedTime time(WorkedExampleMoment());
-    EXPECT_EQ(FormFields(time).boundary(), "--------030524140709045");
+    EXPECT_EQ(FormFields(WorkedExampleMoment()).boundary(), "--------030524140709045");
     EXPECT_EQ(MakeBoundary({1999, 12, 31, 23, 59, 58, 7}), "--------123199235958007");
     EXPECT_EQ(MakeBoundary({2100, 1, 2, 3, 4, 5, 999}), "--------010200030405999");
 }
 
 TEST(FormBody, WorkedExampleIs187Bytes) {
-    FixedTime time(WorkedExampleMoment());
-    FormFields form(time);
+    FormFields form(WorkedExampleMoment());
     form.AddField("data[number]", "123");
     const std::string expected = "----------030524140709045\r\n"
                                  "Content-Disposition: form-data; name=\"data[number]\"\r\n"
@@ -41,14 +38,13 @@ TEST(FormBody, WorkedExampleIs187Bytes) {
 }
 
 TEST(FormBody, EmptyFormHasNoBytesAtAll) {
-    FormFields form;
+    FormFields form(WorkedExampleMoment());
     EXPECT_EQ(form.Body(), "");
     EXPECT_EQ(form.BodyLength(), 0u);
 }
 
 TEST(FormBody, EmptyValueIsOneEmptyLine) {
-    FixedTime time(WorkedExampleMoment());
-    FormFields form(time);
+    FormFields form(WorkedExampleMoment());
     form.AddField("data[number]", "");
     const std::string b = form.boundary();
     EXPECT_EQ(form.Body(), Part(b, "data[number]", "\r\n") + "--" + b + "--\r\n");
@@ -56,8 +52,7 @@ TEST(FormBody, EmptyValueIsOneEmptyLine) {
 }
 
 TEST(FormBody, FieldsInOrderWithValuesQuotedPrintableInLatin1) {
-    FixedTime time(WorkedExampleMoment());
-    FormFields form(time);
+    FormFields form(WorkedExampleMoment());
     form.AddField("data[items][0][lco]", ".5");
     form.AddField("data[items][0][id]", "S\xC3\xA3o");      // "São": ã is U+00E3
     form.AddField("data[items][0][x]", "5 \xE2\x82\xAC");   // "5 €": the euro sign is above U+00FF
@@ -71,7 +66,7 @@ TEST(FormBody, FieldsInOrderWithValuesQuotedPrintableInLatin1) {
 }
 
 TEST(FormBody, SendingTwiceGivesTheSameBytes) {
-    FormFields form;
+    FormFields form(WorkedExampleMoment());
     form.AddField("data[number]", "77");
     form.AddField("data[count]", "1");
     const std::string first = form.Body();
@@ -81,7 +76,7 @@ TEST(FormBody, SendingTwiceGivesTheSameBytes) {
 }
 
 TEST(FormBody, WrittenPiecesAreTheBodyAndFieldsReadBackAsAdded) {
-    FormFields form;
+    FormFields form(WorkedExampleMoment());
     form.AddField("data[items][0][lco]", "");
     form.AddField("data[items][0][cid]", "S\xC3\xA3o\r\n.x");
     form.AddField("data[count]", std::string(200, '='));

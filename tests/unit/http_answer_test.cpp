@@ -1,5 +1,5 @@
-#include "commons/http_answer.h"
-#include "commons/http_error.h"
+#include "server/http_answer.h"
+#include "server/http_error.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
-#include "commons/http_client.h"
-#include "commons/http_error.h"
-#include "commons/http_request.h"
-#include "commons/process_records.h"
-#include "commons/url.h"
+#include "server/api_call.h"
+#include "server/http_client.h"
+#include "server/http_error.h"
+#include "server/http_request.h"
+#include "server/url.h"
 
-#include "fixed_time.h"
+#include "support/fake_clock.h"
+#include "support/memory_log.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,7 @@ using namespace std::string_literals;
 namespace telva {
 namespace {
 
-using testing::FixedTime;
-using testing::WorkedExampleMoment;
+using test::WorkedExampleMoment;
 
 const std::string kTail = "Accept: application/json\r\n"
                           "Accept-Encoding: identity\r\n"
@@ -22,8 +22,7 @@ const std::string kTail = "Accept: application/json\r\n"
                           "\r\n";
 
 TEST(RequestHead, WorkedExampleInSessionMode) {
-    FixedTime time(WorkedExampleMoment());
-    FormFields form(time);
+    FormFields form(WorkedExampleMoment());
     form.AddField("data[number]", "123");
     const HttpClient client = HttpClient::ForSession("s3ss10n", "t0k3n");
     EXPECT_EQ(client.RequestHead(
@@ -40,9 +39,9 @@ TEST(RequestHead, WorkedExampleInSessionMode) {
 }
 
 TEST(RequestHead, EmptyFormInCredentialsModeHasLengthZeroAndABoundary) {
-    FixedTime time(WorkedExampleMoment());
     const HttpClient client = HttpClient::ForCredentials("admin", "secret");
-    EXPECT_EQ(client.RequestHead("http://srv:8080/app/index.php/zurmo/api/login", FormFields(time)),
+    EXPECT_EQ(client.RequestHead("http://srv:8080/app/index.php/zurmo/api/login",
+                                 FormFields(WorkedExampleMoment())),
               "POST /app/index.php/zurmo/api/login HTTP/1.0\r\n"
               "Connection: keep-alive\r\n"
               "Content-Type: multipart/form-data; boundary=--------030524140709045\r\n"
@@ -57,7 +56,7 @@ TEST(RequestHead, EmptyFormInCredentialsModeHasLengthZeroAndABoundary) {
 TEST(RequestHead, HeaderTextOutsideAsciiIsSentAsQuestionMarks) {
     const HttpClient client = HttpClient::ForCredentials("jos\xC3\xA9", "p\xC3\xA3ss\xF0\x9F\x98\x80");
     EXPECT_EQ(client.custom_lines()[0], "ZURMO_AUTH_USERNAME: jos\xC3\xA9");
-    const std::string head = client.RequestHead("http://h/p", FormFields());
+    const std::string head = client.RequestHead("http://h/p", FormFields(WorkedExampleMoment()));
     EXPECT_NE(head.find("ZURMO_AUTH_USERNAME: jos?\r\n"), std::string::npos);
     EXPECT_NE(head.find("ZURMO_AUTH_PASSWORD: p?ss??\r\n"), std::string::npos);
 }
@@ -76,25 +75,25 @@ TEST(RequestHead, ControlCharactersInValuesCannotSplitALine) {
     const HttpClient client = HttpClient::ForSession("id\r\nX-Injected: 1", "to\x00ken\x7F\t"s);
     EXPECT_EQ(client.custom_lines()[0], "ZURMO_SESSION_ID: idX-Injected: 1");
     EXPECT_EQ(client.custom_lines()[1], "ZURMO_TOKEN: token");
-    const std::string head = client.RequestHead("http://h/a\r\nb", FormFields());
+    const std::string head = client.RequestHead("http://h/a\r\nb", FormFields(WorkedExampleMoment()));
     EXPECT_EQ(head.find("\r\nX-Injected"), std::string::npos);
     EXPECT_EQ(head.rfind("POST /ab HTTP/1.0\r\n", 0), 0u);
 }
 
 TEST(PrepareHttpClient, ModeFollowsSessionIdAtPreparation) {
-    AuditSettings.UserName = "user";
-    AuditSettings.Password = "pw";
-    ApiSession = {};
-    const HttpClient credentials = PrepareHttpClient();
-    ApiSession.SessionId = "S1";
-    ApiSession.Token = "T1";
-    const HttpClient session = PrepareHttpClient();
-    ApiSession = {};
+    test::FakeClock clock;
+    test::MemoryLog log;
+    RunContext context(clock, log);
+    context.settings.user_name = "user";
+    context.settings.password = "pw";
+    const HttpClient credentials = PrepareHttpClient(context);
+    context.session.session_id = "S1";
+    context.session.token = "T1";
+    const HttpClient session = PrepareHttpClient(context);
     EXPECT_EQ(credentials.custom_lines()[0], "ZURMO_AUTH_USERNAME: user");
     EXPECT_EQ(credentials.custom_lines()[1], "ZURMO_AUTH_PASSWORD: pw");
     EXPECT_EQ(session.custom_lines()[0], "ZURMO_SESSION_ID: S1");
     EXPECT_EQ(session.custom_lines()[1], "ZURMO_TOKEN: T1");
-    AuditSettings = {};
 }
 
 TEST(ParseHttpUrl, HostPortAndTarget) {

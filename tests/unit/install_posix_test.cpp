@@ -17,8 +17,8 @@
 namespace telva {
 namespace {
 
-using testing::FakeServiceBinding;
-using testing::TestService;
+using test::FakeServiceBinding;
+using test::TestService;
 
 class UnitInstall : public ::testing::Test {
 protected:

@@ -1,4 +1,4 @@
-#include "commons/json.h"
+#include "server/json.h"
 
 #include <gtest/gtest.h>
 
@@ -175,9 +175,9 @@ TEST(JsonDocument, EveryValueFitsWhereCommasAndBracketsHideInStrings) {
     EXPECT_EQ(e.items()[1].items()[1].items()[1].items()[0].items()[2].kind(), JsonKind::kObject);
     EXPECT_EQ(FindMember(document.root(), "g")->text(), "]}");
     // Escaped quotes and backslashes at a string's end: the values after them all fit.
-    for (const char* escaped : {R"({"q":"a\\","b":[1,2,3],"c":{"d":[4,5,6]}})",
-                                R"({"q":"\"","b":[1,2,3],"c":{"d":[4,5,6]}})",
-                                R"({"q":"\\\",","b":[1,2,3],"c":{"d":[4,5,6]}})"}) {
+    for (const char* escaped :
+         {R"({"q":"a\\","b":[1,2,3],"c":{"d":[4,5,6]}})", R"({"q":"\"","b":[1,2,3],"c":{"d":[4,5,6]}})",
+          R"({"q":"\\\",","b":[1,2,3],"c":{"d":[4,5,6]}})"}) {
         const JsonDocument parsed = Parse(escaped);
         EXPECT_EQ(FindMember(*FindMember(parsed.root(), "c"), "d")->items().size(), 3u) << escaped;
     }

@@ -1,4 +1,4 @@
-#include "commons/json.h"
+#include "server/json.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "commons/local_address.h"
+#include "site/local_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "commons/quoted_printable.h"
+#include "server/quoted_printable.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "fake_service_binding.h"
 
-#include "commons/process_records.h"
-#include "service/scheduler.h"
+#include "scheduler.h"
+#include "support/fake_clock.h"
 
 #include <gtest/gtest.h>
 
@@ -13,73 +13,19 @@
 namespace telva {
 namespace {
 
-using testing::FakeServiceBinding;
-using testing::TestService;
+using test::FakeServiceBinding;
+using test::TestService;
 
-constexpr std::int64_t kSecond = 1000;
-constexpr std::int64_t kMinute = 60 * kSecond;
-constexpr std::int64_t kHour = 60 * kMinute;
-constexpr std::int64_t kDay = 24 * kHour;
+constexpr std::int64_t kSecond = test::kSecondMs;
+constexpr std::int64_t kMinute = test::kMinuteMs;
+constexpr std::int64_t kHour = test::kHourMs;
+constexpr std::int64_t kDay = test::kDayMs;
 
 std::int64_t At(int hour, int minute, int second) {
     return hour * kHour + minute * kMinute + second * kSecond;
 }
 
-// A wall clock in milliseconds since the first midnight that moves only when the loop sleeps.
-class FakeClock final : public ScheduleClock {
-public:
-    std::string Separator = ":";
-    std::deque<std::uint32_t> Delays; // drawn in order; 1000 ms once they are used up
-    std::vector<std::uint32_t> Sleeps;
-    // Called before each sleep with its length, on the service thread.
-    std::function<void(std::uint32_t)> BeforeSleep;
-
-    void Set(std::int64_t now) {
-        const std::lock_guard lock(mutex_);
-        now_ = now;
-    }
-    std::int64_t Time() {
-        const std::lock_guard lock(mutex_);
-        return now_;
-    }
-
-    platform::LocalDateTime Now() override {
-        const std::int64_t now = Time() % kDay;
-        platform::LocalDateTime time;
-        time.year = 2024;
-        time.month = 5;
-        time.day = 1;
-        time.hour = static_cast<int>(now / kHour);
-        time.minute = static_cast<int>(now % kHour / kMinute);
-        time.second = static_cast<int>(now % kMinute / kSecond);
-        return time;
-    }
-    void Sleep(std::uint32_t milliseconds) override {
-        Sleeps.push_back(milliseconds);
-        if (BeforeSleep) {
-            BeforeSleep(milliseconds);
-        }
-        Advance(milliseconds);
-    }
-    std::uint32_t RandomDelay() override {
-        if (Delays.empty()) {
-            return 1000;
-        }
-        const std::uint32_t delay = Delays.front();
-        Delays.pop_front();
-        return delay;
-    }
-    std::string TimeSeparator() override { return Separator; }
-
-    void Advance(std::int64_t milliseconds) {
-        const std::lock_guard lock(mutex_);
-        now_ += milliseconds;
-    }
-
-private:
-    std::mutex mutex_;
-    std::int64_t now_ = 0;
-};
+using test::FakeClock;
 
 // Runs the scheduler loop inside the real lifecycle with a fake clock. Every audit run takes RunLength of
 // fake time; a stop is queued once the clock reaches StopAt.
@@ -94,13 +40,15 @@ public:
     std::vector<std::int64_t> Stops;
     std::function<void()> DuringRun;
 
-    SchedulerRun(std::string schedule_time, std::int64_t start, bool run_now) {
-        AuditSettings.ScheduleTime = std::move(schedule_time);
-        RunNow = run_now;
+    std::string schedule_time;
+    bool run_now = true;
+
+    SchedulerRun(std::string schedule, std::int64_t start, bool run_at_start)
+        : schedule_time(std::move(schedule)), run_now(run_at_start) {
         clock.Set(start);
-        service.OnStop = [this](TService&, bool&) { Stops.push_back(clock.Time()); };
-        service.OnExecute = [this](TService& self) {
-            RunScheduleLoop(self, clock, [this] {
+        service.on_stop = [this](Service&, bool&) { Stops.push_back(clock.Time()); };
+        service.on_execute = [this](Service& self) {
+            RunScheduleLoop(self, clock, schedule_time, run_now, [this] {
                 RunStarts.push_back(clock.Time());
                 if (DuringRun) {
                     DuringRun();
@@ -108,7 +56,7 @@ public:
                 clock.Advance(RunLength);
             });
         };
-        clock.BeforeSleep = [this](std::uint32_t) {
+        clock.before_sleep = [this](std::uint32_t) {
             if (!stop_sent_ && clock.Time() >= StopAt) {
                 stop_sent_ = true;
                 service.QueueControlRequest(kControlStop);
@@ -121,7 +69,7 @@ private:
     bool stop_sent_ = false;
 };
 
-TEST(ScheduleTime, RendersTwoDigitHoursAndMinutesAroundTheSeparator) {
+TEST(schedule_time, RendersTwoDigitHoursAndMinutesAroundTheSeparator) {
     platform::LocalDateTime time;
     time.hour = 3;
     time.minute = 0;
@@ -152,7 +100,7 @@ TEST(RandomDelay, DrawsWholeMillisecondsInTheStatedRange) {
 
 TEST(Scheduler, ACheckAt030020MatchesAndOneAt030100DoesNot) {
     SchedulerRun matching("03:00", At(3, 0, 20), false);
-    matching.clock.Delays = {2500};
+    matching.clock.delays = {2500};
     matching.StopAt = At(3, 0, 21);
     matching.Run();
     EXPECT_EQ(matching.RunStarts, std::vector<std::int64_t>{At(3, 0, 22) + 500});
@@ -165,12 +113,12 @@ TEST(Scheduler, ACheckAt030020MatchesAndOneAt030100DoesNot) {
 
 TEST(Scheduler, StartRunHasNoDelayAndAFullStopSeparatorNeverMatches) {
     SchedulerRun run("03:00", At(2, 0, 0), true);
-    run.clock.Separator = ".";
+    run.clock.time_separator = ".";
     run.StopAt = At(2, 0, 0) + kDay + kHour;
     run.Run();
     EXPECT_EQ(run.RunStarts, std::vector<std::int64_t>{At(2, 0, 0)});
     // Only pauses: no random delay was ever drawn.
-    for (const std::uint32_t sleep : run.clock.Sleeps) {
+    for (const std::uint32_t sleep : run.clock.Sleeps()) {
         EXPECT_EQ(sleep, kSchedulePauseMs);
     }
 }
@@ -196,12 +144,12 @@ TEST(Scheduler, MidnightMatchesTheFirstMinuteOfTheDay) {
 
 TEST(Scheduler, StartWithinTheMinuteWaitsTheRandomDelay) {
     SchedulerRun run("03:00", At(3, 0, 5), true);
-    run.clock.Delays = {4000};
+    run.clock.delays = {4000};
     run.RunLength = kMinute;
     run.StopAt = At(3, 2, 0);
     run.Run();
     EXPECT_EQ(run.RunStarts, std::vector<std::int64_t>{At(3, 0, 9)});
-    EXPECT_FALSE(RunNow);
+    EXPECT_FALSE(run.run_now);
 }
 
 TEST(Scheduler, ShortRunsRepeatWithinTheScheduledMinute) {
@@ -224,7 +172,7 @@ TEST(Scheduler, AStartRunThatOutlastsTheMinuteMissesTheDay) {
 
 TEST(Scheduler, StopDuringALongDelayWaitsForDelayRunAndPause) {
     SchedulerRun run("03:00", At(3, 0, 0), false);
-    run.clock.Delays = {9 * 60 * 1000};
+    run.clock.delays = {9 * 60 * 1000};
     run.RunLength = 30 * kSecond;
     run.StopAt = At(3, 0, 0); // queued as the delay begins
     run.Run();
@@ -235,7 +183,7 @@ TEST(Scheduler, StopDuringALongDelayWaitsForDelayRunAndPause) {
 TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {
     SchedulerRun run("03:00", At(2, 59, 0), false);
     std::atomic<bool> pause_sent{false};
-    run.clock.BeforeSleep = [&](std::uint32_t) {
+    run.clock.before_sleep = [&](std::uint32_t) {
         if (!pause_sent.exchange(true)) {
             run.service.QueueControlRequest(kControlPause);
         } else if (run.clock.Time() >= At(3, 10, 0)) {
@@ -243,7 +191,7 @@ TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {
         }
     };
     std::thread service_main([&] { run.Run(); });
-    ASSERT_TRUE(run.binding.WaitForState(csPaused));
+    ASSERT_TRUE(run.binding.WaitForState(ServiceState::Paused));
     run.clock.Set(At(3, 5, 0)); // the machine's clock moves on while the thread is frozen
     run.service.QueueControlRequest(kControlContinue);
     service_main.join();
@@ -255,8 +203,8 @@ TEST(Scheduler, AnErrorOutOfTheRunEndsTheLoopAtOnce) {
     run.DuringRun = [] { throw std::runtime_error("unreadable printer value"); };
     run.Run();
     EXPECT_EQ(run.RunStarts.size(), 1u);
-    EXPECT_TRUE(run.clock.Sleeps.empty()); // no pause after the failed run
-    EXPECT_FALSE(RunNow);
+    EXPECT_TRUE(run.clock.Sleeps().empty()); // no pause after the failed run
+    EXPECT_FALSE(run.run_now);
     EXPECT_EQ(run.binding.Events(),
               std::vector<std::string>{"TELVA4Audit: Service failed on execute: unreadable printer value"});
     EXPECT_EQ(run.binding.States().back(), 1u);

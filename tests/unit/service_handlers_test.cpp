@@ -1,9 +1,10 @@
-// The start and stop handlers: settings into AuditSettings, BaseUrl, and their log lines.
+// The start and stop handlers: settings into the run context, the server URL, and their log lines.
 
-#include "commons/daily_log.h"
-#include "commons/local_address.h"
-#include "main.h"
-#include "support/fake_time.h"
+#include "audit_service.h"
+#include "site/daily_log.h"
+#include "site/local_address.h"
+#include "site/settings.h"
+#include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -22,58 +23,54 @@ TEST(DeriveBaseUrl, LowerCasedWithHttpAddedOnlyWhenAbsent) {
 
 class Handlers : public ::testing::Test {
 protected:
-    void SetUp() override {
-        SetLogDirectory(dir_.dir());
-        AuditSettings = {};
-    }
-    void TearDown() override { SetLogDirectory(""); }
-
-    std::string TodaysLog() { return dir_.Read(LogFileName(SystemTime().Now())); }
+    std::string TodaysLog() { return dir_.Read(LogFileName(clock_.Now())); }
 
     test::TempDir dir_;
-    test::FakeTime time_;
+    test::FakeClock clock_;
+    DailyLog log_{dir_.dir(), clock_};
+    RunContext context_{clock_, log_};
 };
 
 TEST_F(Handlers, StartReadsEveryKeyDerivesBaseUrlAndLogsTheAddress) {
     dir_.Write("config.ini", "[SERVIDOR]\r\ncontrato=77\r\nendereco=Server.Example:8080\r\nhorario=02:30\r\n"
                              "user='audit team'\r\npass=secret\r\ntimeout=abc\r\n");
-    TTELVA4Audit service(time_);
-    service.SettingsPath = dir_.file("config.ini");
+    AuditService service(context_, dir_.file("config.ini"));
     bool started = true;
-    service.ServiceStart(started);
+    service.HandleStart(started);
     EXPECT_TRUE(started);
-    EXPECT_EQ(AuditSettings.ContractNumber, "77");
-    EXPECT_EQ(AuditSettings.ServerAddress, "Server.Example:8080");
-    EXPECT_EQ(AuditSettings.ScheduleTime, "02:30");
-    EXPECT_EQ(AuditSettings.UserName, "audit team");
-    EXPECT_EQ(AuditSettings.Password, "secret");
-    EXPECT_EQ(AuditSettings.BaseUrl, "http://server.example:8080/app/index.php/");
-    EXPECT_EQ(AuditSettings.LocalIP, GetLocalAddress());
+    const Settings& settings = context_.settings;
+    EXPECT_EQ(settings.contract_number, "77");
+    EXPECT_EQ(settings.server_address, "Server.Example:8080");
+    EXPECT_EQ(settings.schedule_time, "02:30");
+    EXPECT_EQ(settings.user_name, "audit team");
+    EXPECT_EQ(settings.password, "secret");
+    EXPECT_EQ(settings.base_url, "http://server.example:8080/app/index.php/");
+    EXPECT_EQ(settings.local_address, GetLocalAddress());
     const std::string log = TodaysLog();
-    EXPECT_NE(log.find(" Service started, IP " + AuditSettings.LocalIP + "\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(" Service started, IP " + settings.local_address + "\r\n"), std::string::npos) << log;
 }
 
 TEST_F(Handlers, StartWithoutSettingsFileUsesDefaults) {
-    TTELVA4Audit service(time_);
-    service.SettingsPath = dir_.file("absent.ini");
+    AuditService service(context_, dir_.file("absent.ini"));
     bool started = true;
-    service.ServiceStart(started);
+    service.HandleStart(started);
     EXPECT_TRUE(started);
-    EXPECT_EQ(AuditSettings.ScheduleTime, "03:00");
-    EXPECT_EQ(AuditSettings.UserName, "vrel");
-    EXPECT_EQ(AuditSettings.Password, "24680");
-    EXPECT_EQ(AuditSettings.ContractNumber, "");
-    EXPECT_EQ(AuditSettings.BaseUrl, "http:///app/index.php/");
+    const Settings& settings = context_.settings;
+    EXPECT_EQ(settings.schedule_time, "03:00");
+    EXPECT_EQ(settings.user_name, "vrel");
+    EXPECT_EQ(settings.password, "24680");
+    EXPECT_EQ(settings.contract_number, "");
+    EXPECT_EQ(settings.base_url, "http:///app/index.php/");
 }
 
 TEST_F(Handlers, EveryStopWaitsFiveSecondsThenLogsTheAddress) {
-    AuditSettings.LocalIP = "192.168.0.10";
-    TTELVA4Audit service(time_);
+    context_.settings.local_address = "192.168.0.10";
+    AuditService service(context_, dir_.file("absent.ini"));
     bool stopped = true;
-    service.ServiceStop(stopped);
-    service.ServiceStop(stopped);
+    service.HandleStop(stopped);
+    service.HandleStop(stopped);
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(time_.sleeps, (std::vector<std::uint32_t>{5000, 5000}));
+    EXPECT_EQ(clock_.Sleeps(), (std::vector<std::uint32_t>{5000, 5000}));
     const std::string log = TodaysLog();
     const std::string line = " Service stopped, IP 192.168.0.10\r\n";
     const auto first = log.find(line);

@@ -9,13 +9,13 @@
 namespace telva {
 namespace {
 
-using testing::FakeServiceBinding;
-using testing::TestService;
+using test::FakeServiceBinding;
+using test::TestService;
 
 // The service's life on a thread of its own (the service-main thread of the platform bindings).
 class ServiceRun {
 public:
-    explicit ServiceRun(TService& service) : thread_([&service] { service.RunService(); }) {}
+    explicit ServiceRun(Service& service) : thread_([&service] { service.RunService(); }) {}
     ~ServiceRun() {
         if (thread_.joinable()) {
             thread_.join();
@@ -30,37 +30,37 @@ private:
 // An execute handler that idles in short ticks, handling requests after each, until Terminated.
 struct IdleLoop {
     std::atomic<int> ticks{0};
-    void operator()(TService& service) {
+    void operator()(Service& service) {
         while (!service.Terminated()) {
             ++ticks;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            service.ServiceThread()->ProcessRequests();
+            service.CurrentThread()->ProcessRequests();
         }
     }
 };
 
 ServiceStatusRecord Record(std::uint32_t state, std::uint32_t check_point, std::uint32_t accepted) {
     ServiceStatusRecord record;
-    record.CurrentState = state;
-    record.CheckPoint = check_point;
-    record.ControlsAccepted = accepted;
+    record.current_state = state;
+    record.check_point = check_point;
+    record.controls_accepted = accepted;
     return record;
 }
 
 TEST(StatusReportState, CountsCheckPointsOnlyForARepeatedPendingState) {
     StatusReportState state;
-    EXPECT_EQ(state.Next(csStartPending), Record(2, 1, 0));
-    EXPECT_EQ(state.Next(csStartPending), Record(2, 2, 0));
-    EXPECT_EQ(state.Next(csRunning), Record(4, 0, 7));
-    EXPECT_EQ(state.Next(csRunning), Record(4, 0, 7));
-    EXPECT_EQ(state.Next(csPausePending), Record(6, 0, 7));
-    EXPECT_EQ(state.Next(csPaused), Record(7, 0, 7));
-    EXPECT_EQ(state.Next(csStopPending), Record(3, 0, 7));
-    EXPECT_EQ(state.Next(csStopPending), Record(3, 1, 7));
-    EXPECT_EQ(state.Next(csStopPending), Record(3, 2, 7));
-    EXPECT_EQ(state.Next(csStopped), Record(1, 0, 7));
-    EXPECT_EQ(Record(1, 0, 7).WaitHint, 5000u);
-    EXPECT_EQ(Record(1, 0, 7).ServiceType, 0x10u);
+    EXPECT_EQ(state.Next(ServiceState::StartPending), Record(2, 1, 0));
+    EXPECT_EQ(state.Next(ServiceState::StartPending), Record(2, 2, 0));
+    EXPECT_EQ(state.Next(ServiceState::Running), Record(4, 0, 7));
+    EXPECT_EQ(state.Next(ServiceState::Running), Record(4, 0, 7));
+    EXPECT_EQ(state.Next(ServiceState::PausePending), Record(6, 0, 7));
+    EXPECT_EQ(state.Next(ServiceState::Paused), Record(7, 0, 7));
+    EXPECT_EQ(state.Next(ServiceState::StopPending), Record(3, 0, 7));
+    EXPECT_EQ(state.Next(ServiceState::StopPending), Record(3, 1, 7));
+    EXPECT_EQ(state.Next(ServiceState::StopPending), Record(3, 2, 7));
+    EXPECT_EQ(state.Next(ServiceState::Stopped), Record(1, 0, 7));
+    EXPECT_EQ(Record(1, 0, 7).wait_hint, 5000u);
+    EXPECT_EQ(Record(1, 0, 7).service_type, 0x10u);
 }
 
 TEST(ServiceLifecycle, StartRunStopReportsEveryStateWithItsCheckPoint) {
@@ -68,14 +68,14 @@ TEST(ServiceLifecycle, StartRunStopReportsEveryStateWithItsCheckPoint) {
     TestService service(binding);
     int stops = 0;
     IdleLoop loop;
-    service.OnStart = [](TService&, bool& started) { EXPECT_TRUE(started); };
-    service.OnStop = [&](TService&, bool& stopped) {
+    service.on_start = [](Service&, bool& started) { EXPECT_TRUE(started); };
+    service.on_stop = [&](Service&, bool& stopped) {
         EXPECT_TRUE(stopped);
         ++stops;
     };
-    service.OnExecute = std::ref(loop);
+    service.on_execute = std::ref(loop);
     ServiceRun run(service);
-    ASSERT_TRUE(binding.WaitForState(csRunning));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
     service.QueueControlRequest(kControlStop);
     run.Join();
     EXPECT_EQ(binding.Records(),
@@ -83,7 +83,7 @@ TEST(ServiceLifecycle, StartRunStopReportsEveryStateWithItsCheckPoint) {
                                                 Record(3, 0, 7), Record(1, 0, 7)}));
     EXPECT_EQ(stops, 1);
     EXPECT_TRUE(binding.Events().empty());
-    EXPECT_EQ(service.ServiceThread(), nullptr);
+    EXPECT_EQ(service.CurrentThread(), nullptr);
     EXPECT_FALSE(service.Terminated());
 }
 
@@ -91,8 +91,8 @@ TEST(ServiceLifecycle, StartHandlerThatRefusesEndsWithoutRunning) {
     FakeServiceBinding binding;
     TestService service(binding);
     bool executed = false;
-    service.OnStart = [](TService&, bool& started) { started = false; };
-    service.OnExecute = [&](TService&) { executed = true; };
+    service.on_start = [](Service&, bool& started) { started = false; };
+    service.on_execute = [&](Service&) { executed = true; };
     service.RunService();
     EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 1}));
     EXPECT_FALSE(executed);
@@ -102,7 +102,7 @@ TEST(ServiceLifecycle, StartHandlerThatRefusesEndsWithoutRunning) {
 TEST(ServiceLifecycle, ErrorInStartHandlerIsLoggedAsStart) {
     FakeServiceBinding binding;
     TestService service(binding);
-    service.OnStart = [](TService&, bool&) { throw std::runtime_error("no settings"); };
+    service.on_start = [](Service&, bool&) { throw std::runtime_error("no settings"); };
     service.RunService();
     EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 1}));
     EXPECT_EQ(binding.Events(),
@@ -114,19 +114,19 @@ TEST(ServiceLifecycle, ControlRequestsBeforeTheQueueExistsAreDroppedHarmlessly) 
     TestService service(binding);
     int stops = 0;
     IdleLoop loop;
-    service.OnStop = [&](TService&, bool&) { ++stops; };
-    service.OnExecute = std::ref(loop);
+    service.on_stop = [&](Service&, bool&) { ++stops; };
+    service.on_execute = std::ref(loop);
     // Before RunService there is no service thread and no queue: nothing is kept for later.
     service.QueueControlRequest(kControlStop);
     service.QueueControlRequest(kControlPause);
     service.QueueControlRequest(kControlShutdown);
     ServiceRun run(service);
-    ASSERT_TRUE(binding.WaitForState(csRunning));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
     while (loop.ticks.load() < 20) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_FALSE(service.Terminated());
-    EXPECT_EQ(service.Status(), csRunning);
+    EXPECT_EQ(service.Status(), ServiceState::Running);
     service.QueueControlRequest(kControlStop);
     run.Join();
     EXPECT_EQ(stops, 1);
@@ -140,8 +140,8 @@ TEST(ServiceLifecycle, ErrorEscapingExecuteStopsWithoutHandlingQueuedRequests) {
     FakeServiceBinding binding;
     TestService service(binding);
     int stops = 0;
-    service.OnStop = [&](TService&, bool&) { ++stops; };
-    service.OnExecute = [](TService& self) {
+    service.on_stop = [&](Service&, bool&) { ++stops; };
+    service.on_execute = [](Service& self) {
         self.QueueControlRequest(kControlStop);
         throw std::runtime_error("printer value unreadable");
     };
@@ -157,17 +157,17 @@ TEST(ServiceLifecycle, TwoStopsDuringARunAreBothHandledAfterIt) {
     TestService service(binding);
     std::atomic<bool> release{false};
     int stops = 0;
-    service.OnStop = [&](TService&, bool&) { ++stops; };
-    service.OnExecute = [&](TService& self) {
+    service.on_stop = [&](Service&, bool&) { ++stops; };
+    service.on_execute = [&](Service& self) {
         // One long "audit run" during which both requests arrive, then the request handling of the loop.
         while (!release.load()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        self.ServiceThread()->ProcessRequests();
+        self.CurrentThread()->ProcessRequests();
         EXPECT_TRUE(self.Terminated());
     };
     ServiceRun run(service);
-    ASSERT_TRUE(binding.WaitForState(csRunning));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
     service.QueueControlRequest(kControlStop);
     service.QueueControlRequest(kControlStop);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -186,12 +186,12 @@ TEST(ServiceLifecycle, StopRefusedByTheHandlerRestoresTheStateAndKeepsRunning) {
     TestService service(binding);
     int stops = 0;
     IdleLoop loop;
-    service.OnStop = [&](TService&, bool& stopped) { stopped = ++stops > 1; };
-    service.OnExecute = std::ref(loop);
+    service.on_stop = [&](Service&, bool& stopped) { stopped = ++stops > 1; };
+    service.on_execute = std::ref(loop);
     ServiceRun run(service);
-    ASSERT_TRUE(binding.WaitForState(csRunning));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
     service.QueueControlRequest(kControlStop);
-    ASSERT_TRUE(binding.WaitForState(csRunning, 2));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running, 2));
     EXPECT_FALSE(service.Terminated());
     service.QueueControlRequest(kControlStop);
     run.Join();
@@ -204,10 +204,10 @@ TEST(ServiceLifecycle, ShutdownEndsWithoutTheStopHandler) {
     TestService service(binding);
     int stops = 0;
     IdleLoop loop;
-    service.OnStop = [&](TService&, bool&) { ++stops; };
-    service.OnExecute = std::ref(loop);
+    service.on_stop = [&](Service&, bool&) { ++stops; };
+    service.on_execute = std::ref(loop);
     ServiceRun run(service);
-    ASSERT_TRUE(binding.WaitForState(csRunning));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
     service.QueueControlRequest(kControlShutdown);
     run.Join();
     EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 3, 1}));
@@ -218,24 +218,24 @@ TEST(ServiceLifecycle, PauseFreezesTheThreadInterrogateWakesItContinueRuns) {
     FakeServiceBinding binding;
     TestService service(binding);
     IdleLoop loop;
-    service.OnExecute = std::ref(loop);
+    service.on_execute = std::ref(loop);
     ServiceRun run(service);
-    ASSERT_TRUE(binding.WaitForState(csRunning));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
     service.QueueControlRequest(kControlPause);
-    ASSERT_TRUE(binding.WaitForState(csPaused));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Paused));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const int frozen = loop.ticks.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(loop.ticks.load(), frozen); // no tick while paused
-    EXPECT_TRUE(service.ServiceThread()->Queue().Suspended());
+    EXPECT_TRUE(service.CurrentThread()->Queue().Suspended());
 
     service.QueueControlRequest(kControlInterrogate);
-    ASSERT_TRUE(binding.WaitForState(csPaused, 2)); // the paused state reported again
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Paused, 2)); // the paused state reported again
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_GT(loop.ticks.load(), frozen); // the loop runs on while the reported state stays paused
 
     service.QueueControlRequest(kControlContinue);
-    ASSERT_TRUE(binding.WaitForState(csRunning, 2));
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running, 2));
     service.QueueControlRequest(kControlStop);
     run.Join();
     EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 6, 7, 7, 5, 4, 3, 1}));
@@ -244,11 +244,11 @@ TEST(ServiceLifecycle, PauseFreezesTheThreadInterrogateWakesItContinueRuns) {
 TEST(ServiceLifecycle, PauseWithAContinueAlreadyQueuedDoesNotStick) {
     FakeServiceBinding binding;
     TestService service(binding);
-    service.OnExecute = [](TService& self) {
+    service.on_execute = [](Service& self) {
         self.QueueControlRequest(kControlPause);
         self.QueueControlRequest(kControlContinue);
         self.QueueControlRequest(kControlStop);
-        self.ServiceThread()->ProcessRequests();
+        self.CurrentThread()->ProcessRequests();
     };
     service.RunService();
     EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 6, 7, 5, 4, 3, 1}));
@@ -258,21 +258,21 @@ TEST(ServiceLifecycle, ErrorInAHandlerRestoresTheStateAndLogsTheRequestWord) {
     FakeServiceBinding binding;
     TestService service(binding);
     int stops = 0;
-    service.OnStop = [&](TService&, bool&) {
+    service.on_stop = [&](Service&, bool&) {
         if (++stops == 1) {
             throw std::runtime_error("disk full");
         }
     };
-    service.OnExecute = [](TService& self) {
+    service.on_execute = [](Service& self) {
         self.QueueControlRequest(kControlStop);
         self.QueueControlRequest(200); // custom: does nothing
         self.QueueControlRequest(201); // custom: the test service's handler fails
         self.QueueControlRequest(kControlInterrogate);
-        self.ServiceThread()->ProcessRequests();
+        self.CurrentThread()->ProcessRequests();
         EXPECT_FALSE(self.Terminated());
         self.QueueControlRequest(kControlStop);
         self.QueueControlRequest(kControlInterrogate); // handled although behind the stop
-        self.ServiceThread()->ProcessRequests();
+        self.CurrentThread()->ProcessRequests();
         EXPECT_TRUE(self.Terminated());
     };
     service.RunService();
@@ -287,9 +287,9 @@ TEST(ServiceLifecycle, FailedStatusReportIsLoggedAndTheServiceCarriesOn) {
     FakeServiceBinding binding;
     binding.FailStatusWith(6);
     TestService service(binding);
-    service.OnExecute = [](TService& self) {
+    service.on_execute = [](Service& self) {
         self.QueueControlRequest(kControlStop);
-        self.ServiceThread()->ProcessRequests();
+        self.CurrentThread()->ProcessRequests();
     };
     service.RunService();
     EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 3, 1}));
@@ -304,7 +304,7 @@ TEST(ServiceLifecycle, RequestWithoutAServiceThreadIsDropped) {
     EXPECT_FALSE(service.Terminated());
     EXPECT_TRUE(binding.Records().empty());
     ASSERT_EQ(ServiceInstance(), &service);
-    service.GetServiceController()(kControlStop); // the manager's handler call, also without a thread
+    ForwardControlRequest(kControlStop); // the manager's handler call, also without a thread
     EXPECT_TRUE(binding.Records().empty());
 }
 

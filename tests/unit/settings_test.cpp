@@ -1,7 +1,7 @@
 // The settings file rules. These run natively against our reader and under Wine against the platform's
 // profile reader, so each case checks both readers against the same expectations.
 
-#include "commons/settings.h"
+#include "site/settings.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -13,10 +13,10 @@ class SettingsFile : public ::testing::Test {
 protected:
     void Write(const std::string& content) { dir_.Write("config.ini", content); }
     std::string Text(const std::string& key, const std::string& def = "DEFAULT") {
-        return ReadConfigStringFrom(dir_.file("config.ini"), kSettingsSection, key, def);
+        return ReadSettingText(dir_.file("config.ini"), kSettingsSection, key, def);
     }
     std::int32_t Integer(const std::string& key, std::int32_t def = 50) {
-        return ReadConfigIntegerFrom(dir_.file("config.ini"), kSettingsSection, key, def);
+        return ReadSettingInteger(dir_.file("config.ini"), kSettingsSection, key, def);
     }
     test::TempDir dir_;
 };
@@ -98,20 +98,20 @@ TEST_F(SettingsFile, Utf16FileWithByteOrderMarkIsRead) {
 }
 #endif
 
-TEST(ParseConfigInteger, HexadecimalAndDecimalForms) {
-    EXPECT_EQ(ParseConfigInteger("$FFFFFFFF"), -1);
-    EXPECT_EQ(ParseConfigInteger("-$10"), -16);
-    EXPECT_EQ(ParseConfigInteger("0x000000000010"), 16); // leading zeros are not significant
-    EXPECT_EQ(ParseConfigInteger("$100000000"), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger("050"), 50);
-    EXPECT_EQ(ParseConfigInteger("   -2147483648"), -2147483648LL);
-    EXPECT_EQ(ParseConfigInteger("-2147483649"), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger("0x"), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger(""), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger("12 "), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger("1.0"), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger("+-1"), std::nullopt);
-    EXPECT_EQ(ParseConfigInteger("99999999999999999999"), std::nullopt);
+TEST(ParseSettingInteger, HexadecimalAndDecimalForms) {
+    EXPECT_EQ(ParseSettingInteger("$FFFFFFFF"), -1);
+    EXPECT_EQ(ParseSettingInteger("-$10"), -16);
+    EXPECT_EQ(ParseSettingInteger("0x000000000010"), 16); // leading zeros are not significant
+    EXPECT_EQ(ParseSettingInteger("$100000000"), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger("050"), 50);
+    EXPECT_EQ(ParseSettingInteger("   -2147483648"), -2147483648LL);
+    EXPECT_EQ(ParseSettingInteger("-2147483649"), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger("0x"), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger(""), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger("12 "), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger("1.0"), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger("+-1"), std::nullopt);
+    EXPECT_EQ(ParseSettingInteger("99999999999999999999"), std::nullopt);
 }
 
 } // namespace

@@ -49,10 +49,10 @@ Bytes Binding(const Bytes& oid_content, const Bytes& value_tlv) {
 const Bytes kOid = {0x2B, 0x06, 0x01, 0x02, 0x01, 0x2B, 0x0A, 0x02, 0x01, 0x04, 0x01, 0x01};
 const std::string kOidText = "1.3.6.1.2.1.43.10.2.1.4.1.1";
 
-TSNMPInfo Decode(const Bytes& datagram) {
-    TSNMPInfo reply;
-    reply.Buffer = datagram;
-    DecodeBuf(reply);
+SnmpMessage Decode(const Bytes& datagram) {
+    SnmpMessage reply;
+    reply.datagram = datagram;
+    DecodeMessage(reply);
     return reply;
 }
 
@@ -133,24 +133,26 @@ TEST(SnmpDecode, ReadsTheHeaderItemsAndBindings) {
                   Concat({Binding(kOid, {0x41, 0x02, 0x30, 0x39}),
                           Binding({0x2B, 0x06, 0x01, 0x02, 0x01, 0x01, 0x01, 0x00}, {0x04, 0x02, 'o', 'k'})}),
                   0x07)});
-    const TSNMPInfo reply = Decode(answer);
-    EXPECT_EQ(reply.Version, 0);
-    EXPECT_EQ(reply.Community, "quarno");
-    EXPECT_EQ(reply.ID, 7);
-    EXPECT_EQ(reply.ErrorStatus, 0);
-    EXPECT_EQ(reply.ErrorIndex, 0);
-    ASSERT_EQ(reply.MIBOID, (std::vector<std::string>{kOidText, "1.3.6.1.2.1.1.1.0"}));
-    EXPECT_EQ(reply.MIBValue[0], (TSNMPValue{"12345", 0x41}));
-    EXPECT_EQ(reply.MIBValue[1], (TSNMPValue{"ok", 0x04}));
-    EXPECT_EQ(MIBGet(reply, kOidText), "12345");
-    EXPECT_EQ(MIBGet(reply, "1.3.6.1.2.1.1.1"), "") << "names compare exactly";
+    const SnmpMessage reply = Decode(answer);
+    EXPECT_EQ(reply.version, 0);
+    EXPECT_EQ(reply.community, "quarno");
+    EXPECT_EQ(reply.request_id, 7);
+    EXPECT_EQ(reply.error_status, 0);
+    EXPECT_EQ(reply.error_index, 0);
+    ASSERT_EQ(reply.bindings.size(), 2u);
+    EXPECT_EQ(reply.bindings[0].oid, kOidText);
+    EXPECT_EQ(reply.bindings[1].oid, "1.3.6.1.2.1.1.1.0");
+    EXPECT_EQ(reply.bindings[0].value, (SnmpValue{"12345", 0x41}));
+    EXPECT_EQ(reply.bindings[1].value, (SnmpValue{"ok", 0x04}));
+    EXPECT_EQ(FindBindingText(reply, kOidText), "12345");
+    EXPECT_EQ(FindBindingText(reply, "1.3.6.1.2.1.1.1"), "") << "names compare exactly";
 }
 
 TEST(SnmpDecode, ErrorStatusAndFirstMatchingBinding) {
-    const TSNMPInfo reply =
+    const SnmpMessage reply =
         Decode(Response(2, Concat({Binding(kOid, {0x02, 0x01, 0x01}), Binding(kOid, {0x02, 0x01, 0x02})})));
-    EXPECT_EQ(reply.ErrorStatus, 2);
-    EXPECT_EQ(MIBGet(reply, kOidText), "1");
+    EXPECT_EQ(reply.error_status, 2);
+    EXPECT_EQ(FindBindingText(reply, kOidText), "1");
 }
 
 TEST(SnmpDecode, HeaderNumbersFromOtherTags) {
@@ -161,58 +163,58 @@ TEST(SnmpDecode, HeaderNumbersFromOtherTags) {
     const Bytes pdu = Concat(
         {{0x02, 0x01, 0x00}, pdu_status_text, {0x02, 0x01, 0x00}, Tlv(0x30, Binding(kOid, {0x05, 0x00}))});
     const Bytes text_status = Tlv(0x30, Concat({{0x02, 0x01, 0x00}, Tlv(0x04, {'c'}), Tlv(0xA2, pdu)}));
-    EXPECT_EQ(Decode(text_status).ErrorStatus, 0);
-    EXPECT_EQ(Decode(text_status).MIBOID.size(), 1u);
+    EXPECT_EQ(Decode(text_status).error_status, 0);
+    EXPECT_EQ(Decode(text_status).bindings.size(), 1u);
 
     const Bytes big = {0x41, 0x05, 0x01, 0x00, 0x00, 0x00, 0x00};
     const Bytes pdu_big =
         Concat({{0x02, 0x01, 0x00}, big, {0x02, 0x01, 0x00}, Tlv(0x30, Binding(kOid, {0x05, 0x00}))});
     const Bytes big_status = Tlv(0x30, Concat({{0x02, 0x01, 0x03}, Tlv(0x04, {'c'}), Tlv(0xA2, pdu_big)}));
-    EXPECT_NE(Decode(big_status).ErrorStatus, 0);
-    EXPECT_EQ(Decode(big_status).Version, 3);
+    EXPECT_NE(Decode(big_status).error_status, 0);
+    EXPECT_EQ(Decode(big_status).version, 3);
 }
 
 TEST(SnmpDecode, OuterLengthBeyondTheDatagramEndsAtTheFirstUnreadableItem) {
     Bytes answer = Response(0, Binding(kOid, {0x41, 0x01, 0x05}));
     answer[1] = 0x7F; // claims more than the datagram holds
-    const TSNMPInfo reply = Decode(answer);
-    ASSERT_EQ(reply.MIBOID.size(), 1u);
-    EXPECT_EQ(MIBGet(reply, kOidText), "5");
+    const SnmpMessage reply = Decode(answer);
+    ASSERT_EQ(reply.bindings.size(), 1u);
+    EXPECT_EQ(FindBindingText(reply, kOidText), "5");
 }
 
 TEST(SnmpDecode, OuterLengthLimitsTheBindings) {
     const Bytes second = Binding({0x2B, 0x06}, {0x02, 0x01, 0x09});
     Bytes answer = Concat({Response(0, Binding(kOid, {0x41, 0x01, 0x05})), second});
-    const TSNMPInfo reply = Decode(answer);
-    ASSERT_EQ(reply.MIBOID.size(), 1u) << "bytes after the outer content are not read as bindings";
+    const SnmpMessage reply = Decode(answer);
+    ASSERT_EQ(reply.bindings.size(), 1u) << "bytes after the outer content are not read as bindings";
 
     answer[1] =
         static_cast<std::uint8_t>(answer[1] + 1); // the outer content now reaches into the extra binding
-    const TSNMPInfo longer = Decode(answer);
-    ASSERT_EQ(longer.MIBOID.size(), 2u);
-    EXPECT_EQ(MIBGet(longer, "1.3.6"), "9");
+    const SnmpMessage longer = Decode(answer);
+    ASSERT_EQ(longer.bindings.size(), 2u);
+    EXPECT_EQ(FindBindingText(longer, "1.3.6"), "9");
 }
 
 TEST(SnmpDecode, LyingValueLengthDropsThatBinding) {
     Bytes answer = Response(
         0, Concat({Binding({0x2B, 0x06}, {0x02, 0x01, 0x01}), Binding(kOid, {0x41, 0x02, 0x30, 0x39})}));
     answer[answer.size() - 3] = 0x10; // the Counter's length now runs past the end
-    const TSNMPInfo reply = Decode(answer);
-    ASSERT_EQ(reply.MIBOID, (std::vector<std::string>{"1.3.6"}));
-    EXPECT_EQ(MIBGet(reply, kOidText), "");
+    const SnmpMessage reply = Decode(answer);
+    ASSERT_EQ(reply.bindings.size(), 1u);
+    EXPECT_EQ(reply.bindings[0].oid, "1.3.6");
+    EXPECT_EQ(FindBindingText(reply, kOidText), "");
 }
 
 TEST(SnmpDecode, TruncatedDatagramsDecodeAsFarAsTheyGo) {
     const Bytes full = Response(5, Binding(kOid, {0x41, 0x02, 0x30, 0x39}), 0x09);
     for (std::size_t size = 0; size < full.size(); ++size) {
-        TSNMPInfo reply;
-        DecodeBuf(full.data(), size, reply);
-        EXPECT_TRUE(reply.MIBOID.empty()) << "size " << size;
-        EXPECT_EQ(reply.MIBOID.size(), reply.MIBValue.size());
+        SnmpMessage reply;
+        DecodeMessage(full.data(), size, reply);
+        EXPECT_TRUE(reply.bindings.empty()) << "size " << size;
         // The error-status item 02 01 05 ends at byte 21.
-        EXPECT_EQ(reply.ErrorStatus, size >= 21 ? 5 : 0) << "size " << size;
+        EXPECT_EQ(reply.error_status, size >= 21 ? 5 : 0) << "size " << size;
     }
-    EXPECT_EQ(Decode(full).MIBOID.size(), 1u);
+    EXPECT_EQ(Decode(full).bindings.size(), 1u);
 }
 
 TEST(SnmpDecode, LongFormLengths) {
@@ -225,17 +227,17 @@ TEST(SnmpDecode, LongFormLengths) {
                                                        {0x04, 0x82, 0x00, 0x03, 'a', 'b', 'c'}})))}))});
     Bytes answer = {0x30, 0x82, 0x00, static_cast<std::uint8_t>(body.size())};
     answer.insert(answer.end(), body.begin(), body.end());
-    EXPECT_EQ(MIBGet(Decode(answer), kOidText), "abc");
+    EXPECT_EQ(FindBindingText(Decode(answer), kOidText), "abc");
 
     // 0x80 (no length bytes) reads as length 0; a huge long form does not fit.
-    EXPECT_EQ(Decode({0x30, 0x0B, 0x30, 0x80, 0x06, 0x01, 0x2B, 0x05, 0x00}).MIBOID.size(), 0u);
-    const TSNMPInfo huge =
+    EXPECT_EQ(Decode({0x30, 0x0B, 0x30, 0x80, 0x06, 0x01, 0x2B, 0x05, 0x00}).bindings.size(), 0u);
+    const SnmpMessage huge =
         Decode({0x30, 0x88, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x01});
-    EXPECT_EQ(huge.Version, 1);
-    const TSNMPInfo huge_item =
+    EXPECT_EQ(huge.version, 1);
+    const SnmpMessage huge_item =
         Decode({0x30, 0x0C, 0x02, 0x88, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x01, 0x04});
-    EXPECT_EQ(huge_item.Version, 0);
-    EXPECT_EQ(huge_item.Community, "4") << "after an unreadable item reading goes on after its length bytes";
+    EXPECT_EQ(huge_item.version, 0);
+    EXPECT_EQ(huge_item.community, "4") << "after an unreadable item reading goes on after its length bytes";
 }
 
 TEST(SnmpDecode, ConstructedValueIsReadAsTheItemsThatFollow) {
@@ -243,11 +245,11 @@ TEST(SnmpDecode, ConstructedValueIsReadAsTheItemsThatFollow) {
     const Bytes bindings = Concat({Tlv(0x30, Concat({Tlv(0x06, kOid), Tlv(0x30, {0x04, 0x00})})),
                                    Tlv(0x06, {0x2B, 0x06}),
                                    {0x02, 0x01, 0x2A}});
-    const TSNMPInfo reply = Decode(Response(0, bindings));
-    ASSERT_EQ(reply.MIBOID.size(), 2u);
-    EXPECT_EQ(reply.MIBValue[0], (TSNMPValue{"$30", 0x30}));
-    EXPECT_EQ(reply.MIBOID[1], "1.3.6");
-    EXPECT_EQ(reply.MIBValue[1], (TSNMPValue{"42", 0x02}));
+    const SnmpMessage reply = Decode(Response(0, bindings));
+    ASSERT_EQ(reply.bindings.size(), 2u);
+    EXPECT_EQ(reply.bindings[0].value, (SnmpValue{"$30", 0x30}));
+    EXPECT_EQ(reply.bindings[1].oid, "1.3.6");
+    EXPECT_EQ(reply.bindings[1].value, (SnmpValue{"42", 0x02}));
 }
 
 TEST(SnmpDecode, ArbitraryBytesNeverReadOutside) {
@@ -263,10 +265,9 @@ TEST(SnmpDecode, ArbitraryBytesNeverReadOutside) {
         datagram.resize(random() % (datagram.size() + 1));
         // Exact-size heap copy so that ASan sees any read past the end.
         std::vector<std::uint8_t> exact(datagram.begin(), datagram.end());
-        TSNMPInfo reply;
-        DecodeBuf(exact.data(), exact.size(), reply);
-        ASSERT_EQ(reply.MIBOID.size(), reply.MIBValue.size());
-        ASSERT_LE(reply.MIBOID.size(), exact.size() / 6 + 1);
+        SnmpMessage reply;
+        DecodeMessage(exact.data(), exact.size(), reply);
+        ASSERT_LE(reply.bindings.size(), exact.size() / 6 + 1);
     }
 }
 

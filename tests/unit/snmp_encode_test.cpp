@@ -12,11 +12,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TSNMPInfo GetRequest(const std::string& community, const std::string& oid) {
-    TSNMPInfo query;
-    query.Community = community;
-    query.PDUType = kPduGetRequest;
-    MIBAdd(query, oid, "", kTagOctetString);
+SnmpMessage GetRequest(const std::string& community, const std::string& oid) {
+    SnmpMessage query;
+    query.community = community;
+    query.pdu_type = kPduGetRequest;
+    AddBinding(query, oid, "", kTagOctetString);
     return query;
 }
 
@@ -25,14 +25,14 @@ TEST(SnmpEncode, WorkedExampleIsFortyFourBytes) {
                             'n',  'o',  0xA0, 0x1D, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02,
                             0x01, 0x00, 0x30, 0x12, 0x30, 0x10, 0x06, 0x0C, 0x2B, 0x06, 0x01,
                             0x02, 0x01, 0x2B, 0x0A, 0x02, 0x01, 0x04, 0x01, 0x01, 0x04, 0x00};
-    const Bytes datagram = EncodeBuf(GetRequest("quarno", "1.3.6.1.2.1.43.10.2.1.4.1.1"));
+    const Bytes datagram = EncodeMessage(GetRequest("quarno", "1.3.6.1.2.1.43.10.2.1.4.1.1"));
     EXPECT_EQ(datagram.size(), 44u);
     EXPECT_EQ(datagram, expected);
 }
 
 TEST(SnmpEncode, CommunityIsOneBytePerCharacter) {
     // U+00E9 is the byte E9; U+20AC (above U+00FF) becomes '?'.
-    const Bytes datagram = EncodeBuf(GetRequest("\xC3\xA9\xE2\x82\xAC", "1.3"));
+    const Bytes datagram = EncodeMessage(GetRequest("\xC3\xA9\xE2\x82\xAC", "1.3"));
     const Bytes expected_prefix = {0x30, 0x1B, 0x02, 0x01, 0x00, 0x04, 0x02, 0xE9, 0x3F};
     ASSERT_GE(datagram.size(), expected_prefix.size());
     EXPECT_EQ(Bytes(datagram.begin(), datagram.begin() + 9), expected_prefix);
@@ -56,7 +56,7 @@ TEST(SnmpEncode, LengthForms) {
 
 TEST(SnmpEncode, LongCommunityUsesLongLengthForms) {
     const std::string community(200, 'c');
-    const Bytes datagram = EncodeBuf(GetRequest(community, "1.3.6.1"));
+    const Bytes datagram = EncodeMessage(GetRequest(community, "1.3.6.1"));
     // Community 04 81 C8 and 200 bytes; the PDU (A0 14, 20 content bytes) keeps the short form.
     // Message content: 3 + 203 + 22 = 228 -> 30 81 E4.
     ASSERT_EQ(datagram.size(), 231u);
@@ -73,7 +73,7 @@ TEST(SnmpEncode, LongIdentifierUsesLongLengthFormsInEveryEnclosingElement) {
     for (int i = 0; i < 130; ++i) {
         oid += ".1";
     }
-    const Bytes datagram = EncodeBuf(GetRequest("quarno", oid));
+    const Bytes datagram = EncodeMessage(GetRequest("quarno", oid));
     // name 06 81 83 (134 bytes), value 04 00, VarBind 30 81 88 (136 content), bindings 30 81 8B (139),
     // PDU A0 81 97 (9 + 142 = 151), message 30 81 A5 (3 + 8 + 154 = 165).
     ASSERT_EQ(datagram.size(), 168u);
@@ -85,7 +85,7 @@ TEST(SnmpEncode, LongIdentifierUsesLongLengthFormsInEveryEnclosingElement) {
 }
 
 TEST(SnmpEncode, RequestIdErrorStatusAndErrorIndexAreZeroBytes) {
-    const Bytes datagram = EncodeBuf(GetRequest("public", "1.3.6.1.2.1.1.1.0"));
+    const Bytes datagram = EncodeMessage(GetRequest("public", "1.3.6.1.2.1.1.1.0"));
     // After 30 len 02 01 00 04 06 "public" A0 len.
     const Bytes header(datagram.begin() + 15, datagram.begin() + 24);
     EXPECT_EQ(header, Bytes({0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00}));
@@ -112,18 +112,18 @@ TEST(SnmpEncode, IdentifierTextRules) {
 }
 
 TEST(SnmpEncode, OtherFieldsAreEncodedFromTheMessage) {
-    TSNMPInfo message;
-    message.Community = "c";
-    message.Version = 1;
-    message.PDUType = 0xA2;
-    message.ID = -129;
-    message.ErrorStatus = 2;
-    message.ErrorIndex = 128;
-    MIBAdd(message, "1.3", "ab", kTagOctetString);
+    SnmpMessage message;
+    message.community = "c";
+    message.version = 1;
+    message.pdu_type = 0xA2;
+    message.request_id = -129;
+    message.error_status = 2;
+    message.error_index = 128;
+    AddBinding(message, "1.3", "ab", kTagOctetString);
     const Bytes expected = {0x30, 0x1E, 0x02, 0x01, 0x01, 0x04, 0x01, 'c',  0xA2, 0x16, 0x02,
                             0x02, 0xFF, 0x7F, 0x02, 0x01, 0x02, 0x02, 0x02, 0x00, 0x80, 0x30,
                             0x09, 0x30, 0x07, 0x06, 0x01, 0x2B, 0x04, 0x02, 'a',  'b'};
-    EXPECT_EQ(EncodeBuf(message), expected);
+    EXPECT_EQ(EncodeMessage(message), expected);
 }
 
 } // namespace

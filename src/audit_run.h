@@ -1,0 +1,29 @@
+#pragma once
+// One complete audit run: login, fetch the printers, read six counters of each by SNMP, upload all readings
+// in one form, logout.
+
+#include "printer.h"
+#include "run_context.h"
+#include "server/json.h"
+
+#include <string>
+#include <vector>
+
+namespace telva {
+
+// The SNMP community every printer is read with.
+inline constexpr const char* kCommunity = "quarno";
+
+// Runs one audit with `context`: every step's line goes to its log. Never raises for a server or printer
+// failure (they are logged); an error that escapes (memory running out) ends the run.
+void RunAudit(RunContext& context);
+
+// The printers of the fetched data: its member "items", an object whose member values are the printers.
+// On a shape the run cannot use, `problem` says what was wrong and `printers` is not to be used.
+struct PrinterList {
+    std::vector<Printer> printers;
+    std::string problem; // empty when the list is usable
+};
+PrinterList ReadPrinterList(const JsonValue& data);
+
+} // namespace telva

@@ -1,0 +1,46 @@
+#include "audit_service.h"
+
+#include "audit_run.h"
+#include "platform/memory.h"
+#include "scheduler.h"
+#include "site/local_address.h"
+#include "site/settings.h"
+
+namespace telva {
+namespace {
+
+constexpr std::uint32_t kStopWaitMs = 5000;
+
+} // namespace
+
+AuditService::AuditService(RunContext& context, std::string settings_path, ServiceBinding& binding)
+    : Service(kServiceName, kServiceDisplayName, binding), context_(context),
+      settings_path_(std::move(settings_path)) {
+    on_start = [this](Service&, bool& started) { HandleStart(started); };
+    on_stop = [this](Service&, bool& stopped) { HandleStop(stopped); };
+    on_execute = [this](Service&) { HandleExecute(); };
+}
+
+void AuditService::HandleStart(bool& started) {
+    const std::string local_address = GetLocalAddress();
+    context_.settings = ReadSettings(settings_path_);
+    context_.settings.local_address = local_address;
+    started = true;
+    context_.Log("Service started, IP " + local_address);
+}
+
+void AuditService::HandleStop(bool& stopped) {
+    context_.clock.Sleep(kStopWaitMs);
+    context_.Log("Service stopped, IP " + context_.settings.local_address);
+    stopped = true;
+}
+
+void AuditService::HandleExecute() {
+    RunScheduleLoop(*this, context_.clock, context_.settings.schedule_time, run_now_, [this] {
+        RunAudit(context_);
+        // What a run allocated (the printer list, the upload form) is given back while the service rests.
+        platform::ReleaseFreeMemory();
+    });
+}
+
+} // namespace telva

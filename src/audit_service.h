@@ -1,0 +1,39 @@
+#pragma once
+// The service of this system: its start and stop handlers and the schedule loop that runs the audits, over
+// the one run context of the process.
+
+#include "run_context.h"
+#include "service/service.h"
+
+#include <string>
+
+namespace telva {
+
+inline constexpr const char* kServiceName = "TELVA4Audit";
+inline constexpr const char* kServiceDisplayName = "TELVA Audit Life Count Manager";
+
+class AuditService : public Service {
+public:
+    // `context` is the run context every handler and audit run uses (its settings are filled by the start
+    // handler); `settings_path` the settings file the start handler reads; `binding` the connection to the
+    // operating system's service facilities.
+    AuditService(RunContext& context, std::string settings_path,
+                 ServiceBinding& binding = PlatformServiceBinding());
+
+    // Chooses the local address, loads the settings, derives the server URL and writes the start line.
+    // Leaves `started` true.
+    void HandleStart(bool& started);
+    // Waits 5000 ms and writes the stop line. Leaves `stopped` true.
+    void HandleStop(bool& stopped);
+    // The schedule loop: runs until the service thread is terminated or an audit run fails.
+    void HandleExecute();
+
+    RunContext& context() { return context_; }
+
+private:
+    RunContext& context_;
+    std::string settings_path_;
+    bool run_now_ = true; // the first check after start runs an audit whatever the time
+};
+
+} // namespace telva

@@ -1,0 +1,60 @@
+#pragma once
+// Everything one audit run, the server calls and the schedule loop take from the world, in one object that
+// is passed down instead of reached for: the settings in effect, the server session, the clock, the HTTP
+// limits, the log and the SNMP timing. The service owns one for the process; tests build their own with a
+// fake clock, short waits and a log of their choosing.
+
+#include "clock.h"
+#include "server/http_limits.h"
+#include "snmp/snmp_timing.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace telva {
+
+// The settings read from the settings file at start, and the two texts derived from them.
+struct Settings {
+    std::string contract_number; // "contrato"
+    std::string server_address;  // "endereco"
+    std::string schedule_time;   // "horario", compared as text with the rendered local time
+    std::string user_name;       // "user"
+    std::string password;        // "pass"
+    std::string base_url;        // server URL prefix ending in "/app/index.php/"
+    std::string local_address;   // the machine's chosen IPv4 address, possibly empty
+};
+
+// The current server login; both texts are empty while no session is held.
+struct ServerSession {
+    std::string session_id;
+    std::string token;
+
+    void Clear() {
+        session_id.clear();
+        token.clear();
+    }
+};
+
+// Where the run's progress lines go: the daily log in the service.
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    // Writes one line. Never throws: a line that cannot be written is lost.
+    virtual void Write(std::string_view message) noexcept = 0;
+};
+
+struct RunContext {
+    RunContext(Clock& clock_in, LogSink& log_in) : clock(clock_in), log(log_in) {}
+
+    Settings settings;
+    ServerSession session;
+    HttpLimits http_limits;
+    SnmpTiming snmp;
+    Clock& clock;
+    LogSink& log;
+
+    void Log(std::string_view message) noexcept { log.Write(message); }
+};
+
+} // namespace telva

@@ -1,0 +1,95 @@
+#include "server/api_call.h"
+
+#include "platform/unicode.h"
+#include "server/answer_text.h"
+#include "server/api_endpoints.h"
+#include "server/http_client.h"
+
+namespace telva {
+namespace {
+
+// What one request of a call leaves behind: its answer text, if an answer arrived, and the object parsed
+// from it, if it was readable.
+struct Exchange {
+    std::optional<std::string> answer_text;
+    std::optional<JsonDocument> object;
+};
+
+// One request with a freshly prepared client, disposed of before this returns. Never raises.
+Exchange Request(const RunContext& context, const std::string& url, const FormFields& form) {
+    Exchange exchange;
+    try {
+        const HttpClient client = PrepareHttpClient(context);
+        exchange.answer_text = client.PostForm(url, form);
+        // Text that is ASCII already is its own reduction: it is parsed where it lies.
+        const std::string& text = *exchange.answer_text;
+        exchange.object =
+            platform::IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
+    } catch (...) {
+        // A failed exchange: whatever arrived is kept for the log.
+    }
+    return exchange;
+}
+
+std::optional<JsonDocument> Fail(RunContext& context, const std::string& answer_text,
+                                 const std::string& url) {
+    context.Log(answer_text);
+    context.Log(url);
+    return std::nullopt;
+}
+
+} // namespace
+
+HttpClient PrepareHttpClient(const RunContext& context) {
+    if (context.session.session_id.empty()) {
+        return HttpClient::ForCredentials(context.settings.user_name, context.settings.password,
+                                          context.http_limits);
+    }
+    return HttpClient::ForSession(context.session.session_id, context.session.token, context.http_limits);
+}
+
+std::optional<JsonDocument> CallApi(RunContext& context, std::string_view path, const FormFields& form,
+                                    Relogin relogin) {
+    std::string url;
+    std::string last_answer_text;
+    try {
+        url = context.settings.base_url + std::string(path);
+        Exchange exchange = Request(context, url, form);
+        if (exchange.answer_text) {
+            last_answer_text = std::move(*exchange.answer_text);
+        }
+        if (!exchange.object) {
+            return Fail(context, last_answer_text, url);
+        }
+
+        if (relogin == Relogin::Allowed && ContainsText(exchange.object->root(), kSessionExpiredPhrase)) {
+            context.session.session_id.clear();
+            if (LogIn(context, Relogin::Suppressed)) {
+                exchange = Request(context, url, form);
+                if (exchange.answer_text) {
+                    last_answer_text = std::move(*exchange.answer_text);
+                }
+                if (!exchange.object) {
+                    return Fail(context, last_answer_text, url);
+                }
+            }
+        }
+
+        const JsonValue& answer = exchange.object->root();
+        const JsonValue* status = FindMember(answer, "status");
+        const JsonValue* data = FindMember(answer, "data");
+        if (status == nullptr || data == nullptr || FindMember(answer, "errors") == nullptr) {
+            return Fail(context, last_answer_text, url);
+        }
+        if (ValueText(*status) != "SUCCESS") {
+            return std::nullopt;
+        }
+        exchange.object->Select(*data);
+        return std::move(exchange.object);
+    } catch (...) {
+        // A "status" number without text, or memory running out: a failed exchange like any other.
+        return Fail(context, last_answer_text, url);
+    }
+}
+
+} // namespace telva

@@ -1,0 +1,34 @@
+#pragma once
+// The one road to the contract server: POST a form, read the JSON envelope, renew an expired session once.
+
+#include "run_context.h"
+#include "server/form_fields.h"
+#include "server/http_client.h"
+#include "server/json.h"
+
+#include <optional>
+#include <string_view>
+
+namespace telva {
+
+// The text by which the server reports that it no longer accepts the session.
+inline constexpr std::string_view kSessionExpiredPhrase = "Sign in required";
+
+// A fresh HTTP client in the mode context.session selects now: credentials mode while no session is held
+// (the settings' user name and password), session mode otherwise (its identifier and token).
+HttpClient PrepareHttpClient(const RunContext& context);
+
+// Whether an answer mentioning kSessionExpiredPhrase may start a re-login. The re-login's own login call is
+// made with Suppressed, so that it never starts another one.
+enum class Relogin { Allowed, Suppressed };
+
+// POSTs `form` to context.settings.base_url + `path`, with the credentials or the session headers that
+// context.session selects now. Yields the envelope's "data" when its "status" is "SUCCESS" (a null "data"
+// included), none otherwise: a document owned by the caller whose root is "data". When the answer mentions
+// kSessionExpiredPhrase anywhere, logs in again once and repeats the request with the same form. A failed
+// exchange writes two log lines: the last answer text of this call's own requests (empty when none
+// arrived) and the URL. Never raises.
+std::optional<JsonDocument> CallApi(RunContext& context, std::string_view path, const FormFields& form,
+                                    Relogin relogin = Relogin::Allowed);
+
+} // namespace telva

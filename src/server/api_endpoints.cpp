@@ -1,0 +1,44 @@
+#include "server/api_endpoints.h"
+
+namespace telva {
+
+bool LogIn(RunContext& context, Relogin relogin) {
+    const std::optional<JsonDocument> data =
+        CallApi(context, kLoginPath, FormFields(context.clock.Now()), relogin);
+    if (data && data->root().IsObject()) {
+        const JsonValue* session_id = FindMember(data->root(), "sessionId");
+        const JsonValue* token = FindMember(data->root(), "token");
+        if (session_id != nullptr && token != nullptr) {
+            try {
+                std::string session_text = ValueText(*session_id);
+                std::string token_text = ValueText(*token);
+                context.session.session_id = std::move(session_text);
+                context.session.token = std::move(token_text);
+                context.Log("Login TELVA ok");
+                return true;
+            } catch (const JsonValueError&) {
+                // A value without text counts like a missing member.
+            }
+        }
+    }
+    context.session.Clear();
+    return false;
+}
+
+void LogOut(RunContext& context) {
+    CallApi(context, kLogoutPath, FormFields(context.clock.Now()));
+    context.session.Clear();
+    context.Log("Logout TELVA ok");
+}
+
+std::optional<JsonDocument> FetchItemData(RunContext& context, const std::string& number) {
+    FormFields form(context.clock.Now());
+    form.AddField("data[number]", number);
+    return CallApi(context, kFetchItemDataPath, form);
+}
+
+std::optional<JsonDocument> UpdateItemData(RunContext& context, const FormFields& form) {
+    return CallApi(context, kUpdateItemDataPath, form);
+}
+
+} // namespace telva

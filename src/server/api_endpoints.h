@@ -1,0 +1,33 @@
+#pragma once
+// The four operations of the contract server the service uses, and the server session they keep in the
+// run context.
+
+#include "run_context.h"
+#include "server/api_call.h"
+#include "server/form_fields.h"
+#include "server/json.h"
+
+#include <optional>
+#include <string>
+
+namespace telva {
+
+inline constexpr std::string_view kLoginPath = "zurmo/api/login";
+inline constexpr std::string_view kLogoutPath = "zurmo/api/logout";
+inline constexpr std::string_view kFetchItemDataPath = "contractItems/contractItem/api/fetchItemData/";
+inline constexpr std::string_view kUpdateItemDataPath = "contractItems/contractItem/api/updateItemData/";
+
+// Logs in with the configured credentials. On success keeps "sessionId" and "token" of the answer's data in
+// context.session, writes "Login TELVA ok" and yields true; otherwise clears the session and yields false.
+bool LogIn(RunContext& context, Relogin relogin = Relogin::Allowed);
+
+// Logs out, whatever the server answers; clears the session and writes "Logout TELVA ok".
+void LogOut(RunContext& context);
+
+// The contract's printer data: the "data" of a "SUCCESS" answer to a form holding "data[number]".
+std::optional<JsonDocument> FetchItemData(RunContext& context, const std::string& number);
+
+// Posts the caller's upload form unchanged; the "data" of a "SUCCESS" answer or none.
+std::optional<JsonDocument> UpdateItemData(RunContext& context, const FormFields& form);
+
+} // namespace telva

@@ -1,0 +1,114 @@
+#include "site/settings.h"
+
+#include "platform/exe_path.h"
+#include "platform/profile.h"
+#include "platform/unicode.h"
+#include "text/ascii.h"
+
+namespace telva {
+namespace {
+
+std::optional<std::int32_t> ParseHex(std::string_view digits, bool negative) {
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    int significant = 0;
+    for (const char c : digits) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        if (significant > 0 || digit != 0) {
+            if (++significant > 8) {
+                return std::nullopt;
+            }
+        }
+        value = (value << 4) | static_cast<std::uint32_t>(digit);
+    }
+    if (negative) {
+        value = 0U - value;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::optional<std::int32_t> ParseDecimal(std::string_view digits, bool negative) {
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+        if (value > 2147483648LL) {
+            return std::nullopt;
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > 2147483647LL) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace
+
+std::optional<std::int32_t> ParseSettingInteger(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        return ParseHex(text.substr(2), negative);
+    }
+    if (text.starts_with("$") || text.starts_with("x") || text.starts_with("X")) {
+        return ParseHex(text.substr(1), negative);
+    }
+    return ParseDecimal(text, negative);
+}
+
+std::string SettingsFilePath() {
+    return platform::ExecutableDirectory() + "config.ini";
+}
+
+std::string ReadSettingText(const std::string& path, const std::string& section, const std::string& key,
+                            const std::string& default_value) {
+    return platform::ReadProfileString(path, section, key, default_value);
+}
+
+std::int32_t ReadSettingInteger(const std::string& path, const std::string& section, const std::string& key,
+                                std::int32_t default_value) {
+    const std::string text = ReadSettingText(path, section, key, std::to_string(default_value));
+    return ParseSettingInteger(text).value_or(0);
+}
+
+std::string DeriveBaseUrl(std::string_view server_address) {
+    std::string url = platform::ToLowerText(server_address) + "/app/index.php/";
+    if (url.find("http") == std::string::npos) {
+        url = "http://" + url;
+    }
+    return url;
+}
+
+Settings ReadSettings(const std::string& path) {
+    Settings settings;
+    // "timeout" is read for compatibility with existing files; nothing uses its value.
+    (void)ReadSettingInteger(path, kSettingsSection, "timeout", 50);
+    settings.contract_number = ReadSettingText(path, kSettingsSection, "contrato", "");
+    settings.server_address = ReadSettingText(path, kSettingsSection, "endereco", "");
+    settings.schedule_time = ReadSettingText(path, kSettingsSection, "horario", "03:00");
+    settings.user_name = ReadSettingText(path, kSettingsSection, "user", "vrel");
+    settings.password = ReadSettingText(path, kSettingsSection, "pass", "24680");
+    settings.base_url = DeriveBaseUrl(settings.server_address);
+    return settings;
+}
+
+} // namespace telva

@@ -1,0 +1,39 @@
+#pragma once
+// The settings file "config.ini" beside the executable, section "SERVIDOR". Every value is read from the
+// file anew; nothing is cached, nothing is written, and no failure is reported: missing files, sections and
+// keys give the defaults.
+
+#include "run_context.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace telva {
+
+inline constexpr const char* kSettingsSection = "SERVIDOR";
+
+// The full path of the settings file: the executable's directory followed by "config.ini".
+std::string SettingsFilePath();
+
+// The settings in `path`, with the defaults for what is missing, and the server URL derived from them.
+// The local address is left empty: it is the machine's, not the file's.
+Settings ReadSettings(const std::string& path);
+
+// ServerAddress lower-cased and followed by "/app/index.php/"; "http://" goes in front when the text
+// "http" occurs nowhere in the result.
+std::string DeriveBaseUrl(std::string_view server_address);
+
+// One value of the file at `path`.
+std::string ReadSettingText(const std::string& path, const std::string& section, const std::string& key,
+                            const std::string& default_value);
+std::int32_t ReadSettingInteger(const std::string& path, const std::string& section, const std::string& key,
+                                std::int32_t default_value);
+
+// The integer rules of the settings file: leading spaces, one sign, decimal or "$"/"x"/"X"/"0x"/"0X"
+// hexadecimal (at most 8 significant digits, read as unsigned 32-bit and stored as signed), nothing after
+// the number. None when the text is not such an integer or lies out of range.
+std::optional<std::int32_t> ParseSettingInteger(std::string_view text);
+
+} // namespace telva
