@@ -133,26 +133,26 @@ void ShowMessage(const std::string& text, MessageKind kind, const std::string& c
 
 UnitInstallTarget SystemUnitTarget() {
     UnitInstallTarget target;
-    target.UnitDirectory = "/etc/systemd/system/";
-    target.ExecutablePath = platform::ExecutablePath();
-    target.Systemctl = FindSystemctl();
+    target.unit_directory = "/etc/systemd/system/";
+    target.executable_path = platform::ExecutablePath();
+    target.systemctl = FindSystemctl();
     struct stat info {};
-    target.SystemdRunning = stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
+    target.systemd_running = stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
     return target;
 }
 
 void InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
-    OpenUnitDirectory(target.UnitDirectory);
+    OpenUnitDirectory(target.unit_directory);
     const std::string unit = SystemdUnitFileName(service.name);
-    std::string failure = WriteUnitFile(target.UnitDirectory + unit,
-                                        SystemdUnitText(target.ExecutablePath, service.display_name));
-    if (failure.empty() && !target.Systemctl.empty()) {
-        if (target.SystemdRunning) {
+    std::string failure = WriteUnitFile(target.unit_directory + unit,
+                                        SystemdUnitText(target.executable_path, service.display_name));
+    if (failure.empty() && !target.systemctl.empty()) {
+        if (target.systemd_running) {
             // A failed reload leaves the manager unaware of the unit until the next boot; enable still
             // counts.
-            RunSystemctl(target.Systemctl, {"daemon-reload"});
+            RunSystemctl(target.systemctl, {"daemon-reload"});
         }
-        if (const int status = RunSystemctl(target.Systemctl, {"enable", unit}); status != 0) {
+        if (const int status = RunSystemctl(target.systemctl, {"enable", unit}); status != 0) {
             failure = SystemctlFailure("enable " + unit, status);
         }
     }
@@ -165,22 +165,22 @@ void InstallServiceUnit(const Service& service, const UnitInstallTarget& target,
 }
 
 void UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
-    OpenUnitDirectory(target.UnitDirectory);
+    OpenUnitDirectory(target.unit_directory);
     const std::string unit = SystemdUnitFileName(service.name);
-    const std::string path = target.UnitDirectory + unit;
+    const std::string path = target.unit_directory + unit;
     std::string failure;
     if (access(path.c_str(), F_OK) != 0) {
         failure = FailedCallText(errno);
-    } else if (!target.Systemctl.empty()) {
-        if (const int status = RunSystemctl(target.Systemctl, {"disable", unit}); status != 0) {
+    } else if (!target.systemctl.empty()) {
+        if (const int status = RunSystemctl(target.systemctl, {"disable", unit}); status != 0) {
             failure = SystemctlFailure("disable " + unit, status);
         }
     }
     if (failure.empty() && unlink(path.c_str()) != 0) {
         failure = FailedCallText(errno);
     }
-    if (failure.empty() && !target.Systemctl.empty() && target.SystemdRunning) {
-        RunSystemctl(target.Systemctl, {"daemon-reload"});
+    if (failure.empty() && !target.systemctl.empty() && target.systemd_running) {
+        RunSystemctl(target.systemctl, {"daemon-reload"});
     }
     if (!failure.empty()) {
         ShowMessage(UninstallFailedText(service.display_name, failure), MessageKind::Error,

@@ -9,10 +9,10 @@ namespace telva {
 class Service;
 
 struct UnitInstallTarget {
-    std::string UnitDirectory;   // ending in "/"; "/etc/systemd/system/" for the real installation
-    std::string ExecutablePath;  // the ExecStart program
-    std::string Systemctl;       // the systemctl program; empty when none is to be run
-    bool SystemdRunning = false; // whether "systemctl daemon-reload" has a manager to talk to
+    std::string unit_directory;   // ending in "/"; "/etc/systemd/system/" for the real installation
+    std::string executable_path;  // the ExecStart program
+    std::string systemctl;        // the systemctl program; empty when none is to be run
+    bool systemd_running = false; // whether "systemctl daemon-reload" has a manager to talk to
 };
 
 // The real installation's target: the machine's unit directory, this executable, systemctl when present.

@@ -26,12 +26,12 @@ protected:
         char pattern[] = "/tmp/telva_unit_XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         directory_ = pattern;
-        target_.UnitDirectory = directory_ + "/";
-        target_.ExecutablePath = "/opt/telva4-audit/telva4_audit";
+        target_.unit_directory = directory_ + "/";
+        target_.executable_path = "/opt/telva4-audit/telva4_audit";
     }
     void TearDown() override { std::filesystem::remove_all(directory_); }
 
-    std::string UnitPath() const { return target_.UnitDirectory + "TELVA4Audit.service"; }
+    std::string UnitPath() const { return target_.unit_directory + "TELVA4Audit.service"; }
 
     FakeServiceBinding binding_;
     TestService service_{binding_};
@@ -45,7 +45,7 @@ TEST_F(UnitInstall, InstallWritesTheUnitAndASecondInstallFails) {
     InstallServiceUnit(service_, target_, false);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Service installed successfully\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(platform::ReadWholeFile(UnitPath()), SystemdUnitText(target_.ExecutablePath, "Test display"));
+    EXPECT_EQ(platform::ReadWholeFile(UnitPath()), SystemdUnitText(target_.executable_path, "Test display"));
 
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
@@ -71,7 +71,7 @@ TEST_F(UnitInstall, UninstallRemovesTheUnitAndFailsWhenThereIsNone) {
 }
 
 TEST_F(UnitInstall, UnopenableUnitDirectoryRaisesTheSystemError) {
-    target_.UnitDirectory = directory_ + "/missing/";
+    target_.unit_directory = directory_ + "/missing/";
     try {
         InstallServiceUnit(service_, target_, true);
         FAIL() << "no error raised";
@@ -82,7 +82,7 @@ TEST_F(UnitInstall, UnopenableUnitDirectoryRaisesTheSystemError) {
 }
 
 TEST_F(UnitInstall, EnableFailureIsAnInstallFailure) {
-    target_.Systemctl = "/bin/false";
+    target_.systemctl = "/bin/false";
     ::testing::internal::CaptureStderr();
     InstallServiceUnit(service_, target_, false);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
@@ -94,7 +94,7 @@ TEST_F(UnitInstall, SystemdAcceptsTheUnit) {
     if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "systemd-analyze is not installed";
     }
-    target_.ExecutablePath = "/bin/true"; // verify wants an existing program
+    target_.executable_path = "/bin/true"; // verify wants an existing program
     ::testing::internal::CaptureStdout();
     InstallServiceUnit(service_, target_, true);
     ::testing::internal::GetCapturedStdout();

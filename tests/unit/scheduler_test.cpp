@@ -27,18 +27,18 @@ std::int64_t At(int hour, int minute, int second) {
 
 using test::FakeClock;
 
-// Runs the scheduler loop inside the real lifecycle with a fake clock. Every audit run takes RunLength of
-// fake time; a stop is queued once the clock reaches StopAt.
+// Runs the scheduler loop inside the real lifecycle with a fake clock. Every audit run takes run_length of
+// fake time; a stop is queued once the clock reaches stop_at.
 class SchedulerRun {
 public:
     FakeServiceBinding binding;
     TestService service{binding};
     FakeClock clock;
-    std::int64_t RunLength = 0;
-    std::int64_t StopAt = kDay;
-    std::vector<std::int64_t> RunStarts;
-    std::vector<std::int64_t> Stops;
-    std::function<void()> DuringRun;
+    std::int64_t run_length = 0;
+    std::int64_t stop_at = kDay;
+    std::vector<std::int64_t> run_starts;
+    std::vector<std::int64_t> stops;
+    std::function<void()> during_run;
 
     std::string schedule_time;
     bool run_now = true;
@@ -46,18 +46,18 @@ public:
     SchedulerRun(std::string schedule, std::int64_t start, bool run_at_start)
         : schedule_time(std::move(schedule)), run_now(run_at_start) {
         clock.Set(start);
-        service.on_stop = [this](Service&, bool&) { Stops.push_back(clock.Time()); };
+        service.on_stop = [this](Service&, bool&) { stops.push_back(clock.Time()); };
         service.on_execute = [this](Service& self) {
             RunScheduleLoop(self, clock, schedule_time, run_now, [this] {
-                RunStarts.push_back(clock.Time());
-                if (DuringRun) {
-                    DuringRun();
+                run_starts.push_back(clock.Time());
+                if (during_run) {
+                    during_run();
                 }
-                clock.Advance(RunLength);
+                clock.Advance(run_length);
             });
         };
         clock.before_sleep = [this](std::uint32_t) {
-            if (!stop_sent_ && clock.Time() >= StopAt) {
+            if (!stop_sent_ && clock.Time() >= stop_at) {
                 stop_sent_ = true;
                 service.QueueControlRequest(kControlStop);
             }
@@ -101,22 +101,22 @@ TEST(RandomDelay, DrawsWholeMillisecondsInTheStatedRange) {
 TEST(Scheduler, ACheckAt030020MatchesAndOneAt030100DoesNot) {
     SchedulerRun matching("03:00", At(3, 0, 20), false);
     matching.clock.delays = {2500};
-    matching.StopAt = At(3, 0, 21);
+    matching.stop_at = At(3, 0, 21);
     matching.Run();
-    EXPECT_EQ(matching.RunStarts, std::vector<std::int64_t>{At(3, 0, 22) + 500});
+    EXPECT_EQ(matching.run_starts, std::vector<std::int64_t>{At(3, 0, 22) + 500});
 
     SchedulerRun late("03:00", At(3, 1, 0), false);
-    late.StopAt = At(3, 30, 0);
+    late.stop_at = At(3, 30, 0);
     late.Run();
-    EXPECT_TRUE(late.RunStarts.empty());
+    EXPECT_TRUE(late.run_starts.empty());
 }
 
 TEST(Scheduler, StartRunHasNoDelayAndAFullStopSeparatorNeverMatches) {
     SchedulerRun run("03:00", At(2, 0, 0), true);
     run.clock.time_separator = ".";
-    run.StopAt = At(2, 0, 0) + kDay + kHour;
+    run.stop_at = At(2, 0, 0) + kDay + kHour;
     run.Run();
-    EXPECT_EQ(run.RunStarts, std::vector<std::int64_t>{At(2, 0, 0)});
+    EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(2, 0, 0)});
     // Only pauses: no random delay was ever drawn.
     for (const std::uint32_t sleep : run.clock.Sleeps()) {
         EXPECT_EQ(sleep, kSchedulePauseMs);
@@ -126,58 +126,58 @@ TEST(Scheduler, StartRunHasNoDelayAndAFullStopSeparatorNeverMatches) {
 TEST(Scheduler, MalformedScheduleTimesNeverMatch) {
     for (const char* schedule : {"3:00", "24:00", "", "03:00 ", "03:0", "3h00"}) {
         SchedulerRun run(schedule, 0, false);
-        run.StopAt = kDay + kMinute;
+        run.stop_at = kDay + kMinute;
         run.Run();
-        EXPECT_TRUE(run.RunStarts.empty()) << '"' << schedule << '"';
+        EXPECT_TRUE(run.run_starts.empty()) << '"' << schedule << '"';
     }
 }
 
 TEST(Scheduler, MidnightMatchesTheFirstMinuteOfTheDay) {
     SchedulerRun run("00:00", At(23, 59, 0), false);
-    run.StopAt = At(23, 59, 0) + 2 * kMinute;
-    run.RunLength = 70 * kSecond; // one run covers the rest of the minute
+    run.stop_at = At(23, 59, 0) + 2 * kMinute;
+    run.run_length = 70 * kSecond; // one run covers the rest of the minute
     run.Run();
-    ASSERT_EQ(run.RunStarts.size(), 1u);
-    EXPECT_EQ(run.RunStarts[0] % kDay / kMinute, 0);
-    EXPECT_EQ(run.RunStarts[0] - kDay, run.RunStarts[0] % kDay);
+    ASSERT_EQ(run.run_starts.size(), 1u);
+    EXPECT_EQ(run.run_starts[0] % kDay / kMinute, 0);
+    EXPECT_EQ(run.run_starts[0] - kDay, run.run_starts[0] % kDay);
 }
 
 TEST(Scheduler, StartWithinTheMinuteWaitsTheRandomDelay) {
     SchedulerRun run("03:00", At(3, 0, 5), true);
     run.clock.delays = {4000};
-    run.RunLength = kMinute;
-    run.StopAt = At(3, 2, 0);
+    run.run_length = kMinute;
+    run.stop_at = At(3, 2, 0);
     run.Run();
-    EXPECT_EQ(run.RunStarts, std::vector<std::int64_t>{At(3, 0, 9)});
+    EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(3, 0, 9)});
     EXPECT_FALSE(run.run_now);
 }
 
 TEST(Scheduler, ShortRunsRepeatWithinTheScheduledMinute) {
     SchedulerRun run("03:00", At(3, 0, 10), false);
-    run.RunLength = 5 * kSecond;
-    run.StopAt = At(3, 5, 0);
+    run.run_length = 5 * kSecond;
+    run.stop_at = At(3, 5, 0);
     run.Run();
     // Each turn: 1 s delay, 5 s run, 10 s pause; checks at :10, :26, :42, :58 match, 03:01:14 does not.
-    EXPECT_EQ(run.RunStarts,
+    EXPECT_EQ(run.run_starts,
               (std::vector<std::int64_t>{At(3, 0, 11), At(3, 0, 27), At(3, 0, 43), At(3, 0, 59)}));
 }
 
 TEST(Scheduler, AStartRunThatOutlastsTheMinuteMissesTheDay) {
     SchedulerRun run("03:00", At(2, 59, 55), true);
-    run.RunLength = 70 * kSecond;
-    run.StopAt = At(2, 59, 55) + kDay - kHour;
+    run.run_length = 70 * kSecond;
+    run.stop_at = At(2, 59, 55) + kDay - kHour;
     run.Run();
-    EXPECT_EQ(run.RunStarts, std::vector<std::int64_t>{At(2, 59, 55)});
+    EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(2, 59, 55)});
 }
 
 TEST(Scheduler, StopDuringALongDelayWaitsForDelayRunAndPause) {
     SchedulerRun run("03:00", At(3, 0, 0), false);
     run.clock.delays = {9 * 60 * 1000};
-    run.RunLength = 30 * kSecond;
-    run.StopAt = At(3, 0, 0); // queued as the delay begins
+    run.run_length = 30 * kSecond;
+    run.stop_at = At(3, 0, 0); // queued as the delay begins
     run.Run();
-    EXPECT_EQ(run.RunStarts, std::vector<std::int64_t>{At(3, 9, 0)});
-    EXPECT_EQ(run.Stops, std::vector<std::int64_t>{At(3, 9, 40)});
+    EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(3, 9, 0)});
+    EXPECT_EQ(run.stops, std::vector<std::int64_t>{At(3, 9, 40)});
 }
 
 TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {
@@ -195,14 +195,14 @@ TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {
     run.clock.Set(At(3, 5, 0)); // the machine's clock moves on while the thread is frozen
     run.service.QueueControlRequest(kControlContinue);
     service_main.join();
-    EXPECT_TRUE(run.RunStarts.empty());
+    EXPECT_TRUE(run.run_starts.empty());
 }
 
 TEST(Scheduler, AnErrorOutOfTheRunEndsTheLoopAtOnce) {
     SchedulerRun run("03:00", At(1, 0, 0), true);
-    run.DuringRun = [] { throw std::runtime_error("unreadable printer value"); };
+    run.during_run = [] { throw std::runtime_error("unreadable printer value"); };
     run.Run();
-    EXPECT_EQ(run.RunStarts.size(), 1u);
+    EXPECT_EQ(run.run_starts.size(), 1u);
     EXPECT_TRUE(run.clock.Sleeps().empty()); // no pause after the failed run
     EXPECT_FALSE(run.run_now);
     EXPECT_EQ(run.binding.Events(),
