@@ -1,6 +1,7 @@
 // The client against real net-snmp agents (tools/printer-fleet), on port 161 with the trap port 162.
 
 #include "printer_fleet.h"
+#include "refusal.h"
 
 #include "platform/udp.h"
 #include "platform/unicode.h"
@@ -18,15 +19,6 @@ namespace {
 
 const std::string kCommunity = "quarno";
 
-// Wine (which runs the Windows build in CI) does not report the ICMP refusal of a datagram on an unconnected
-// UDP socket as Windows does; there a printer without agent ends the query at its time-out instead.
-#ifdef _WIN32
-constexpr bool kRefusalEndsTheWait = false;
-constexpr std::int32_t kRefusalTimeoutMs = 1000;
-#else
-constexpr bool kRefusalEndsTheWait = true;
-constexpr std::int32_t kRefusalTimeoutMs = 20000;
-#endif
 const std::string kUnknownOid = "1.3.6.1.4.1.32473.77.1.0";
 
 // The text the client must give for a value as the fleet configured it.

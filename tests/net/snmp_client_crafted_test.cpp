@@ -1,6 +1,7 @@
 // The client against a scripted peer on loopback: what it sends, how it reads each kind of answer, and
 // which failures raise which messages.
 
+#include "refusal.h"
 #include "snmp_answers.h"
 #include "udp_responder.h"
 
@@ -20,17 +21,6 @@ namespace {
 const platform::Ipv4Address kPeer = {127, 0, 0, 7};
 const std::string kPeerText = "127.0.0.7";
 const std::string kOid = "1.3.6.1.2.1.43.10.2.1.4.1.1";
-
-// Windows reports the ICMP refusal of a datagram on the next receive, and the POSIX build does the same
-// through IP_RECVERR. Wine, which runs the Windows build in CI, does not: there the query ends at its
-// time-out instead, still returning false without an error.
-#ifdef _WIN32
-constexpr bool kRefusalEndsTheWait = false;
-constexpr std::int32_t kRefusalTimeoutMs = 1000;
-#else
-constexpr bool kRefusalEndsTheWait = true;
-constexpr std::int32_t kRefusalTimeoutMs = 20000;
-#endif
 
 UdpResponder::Script Always(const Bytes& answer) {
     return [answer](const Bytes&, int) { return std::vector<ScriptedAnswer>{{answer}}; };
