@@ -25,22 +25,72 @@ std::string ReadMember(const JsonValue& printer, std::size_t position, const cha
     return {};
 }
 
-// Reads the six counters of one printer; an error ends this printer's queries only.
-CounterReadings ReadPrinter(RunContext& context, const Printer& printer) {
+// What reading one printer gave: the readings, and how many of its queries got an answer (an answer with
+// an error status, such as an identifier the printer does not hold, is an answer).
+struct PrinterReading {
     CounterReadings readings;
+    std::size_t answered = 0;
+};
+
+// Reads the six counters of one printer; an error ends this printer's queries only.
+PrinterReading ReadPrinter(RunContext& context, const Printer& printer) {
+    PrinterReading result;
     std::optional<SnmpClient> client;
     try {
         context.Log("SNMP trying IP " + printer.address);
         client.emplace(context.snmp);
         for (std::size_t k = 0; k < kCounterCount; ++k) {
-            client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, readings[k]);
+            client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, result.readings[k]);
+            if (client->answered()) {
+                ++result.answered;
+            }
         }
-        context.Log("SNMP OK IP " + printer.address);
+        // A printer that left queries unanswered is not reported as read: its readings are missing.
+        if (result.answered == kCounterCount) {
+            context.Log("SNMP OK IP " + printer.address);
+        } else {
+            context.Log("SNMP no answer IP " + printer.address + ": " +
+                        std::to_string(kCounterCount - result.answered) + " of " +
+                        std::to_string(kCounterCount) + " queries unanswered");
+        }
     } catch (const std::exception& error) {
         const std::int32_t status = client ? client->error_status() : 0;
         context.Log("Error " + std::to_string(status) + " - " + error.what());
     }
-    return readings;
+    return result;
+}
+
+// The answer's status and error texts for the log: control characters removed, at most 200 characters.
+std::string RefusalForLog(std::string_view refusal) {
+    constexpr std::size_t kMaxCharacters = 200;
+    std::string text;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < refusal.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(refusal[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            continue;
+        }
+        if ((byte & 0xC0) != 0x80) { // the first byte of a character
+            if (characters == kMaxCharacters) {
+                break;
+            }
+            ++characters;
+        }
+        text.push_back(refusal[i]);
+    }
+    return text;
+}
+
+const char* UploadWord(ApiOutcome outcome) {
+    switch (outcome) {
+    case ApiOutcome::Success:
+        return "accepted";
+    case ApiOutcome::Refused:
+        return "refused";
+    case ApiOutcome::Failed:
+        break;
+    }
+    return "failed";
 }
 
 } // namespace
@@ -90,12 +140,16 @@ void RunAudit(RunContext& context) {
     // printers hold what the run needs.
     PrinterList list;
     {
-        const std::optional<JsonDocument> data = FetchItemData(context, context.settings.contract_number);
-        if (!data) {
+        const ApiAnswer fetched = FetchItemData(context, context.settings.contract_number);
+        if (!fetched.data) {
+            // A failed exchange has written its own lines; a refusal would otherwise leave none.
+            if (fetched.outcome == ApiOutcome::Refused) {
+                context.Log("Printer list not received: " + RefusalForLog(fetched.refusal));
+            }
             LogOut(context);
             return;
         }
-        list = ReadPrinterList(data->root());
+        list = ReadPrinterList(fetched.data->root());
     }
     if (!list.problem.empty()) {
         context.Log("Printer list not usable, nothing uploaded: " + list.problem);
@@ -105,19 +159,29 @@ void RunAudit(RunContext& context) {
     const std::size_t count = list.printers.size();
     FormFields form(context.clock.Now());
     context.Log("Printer count " + std::to_string(count));
+    std::size_t read = 0;
+    std::size_t partial = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        const CounterReadings readings = ReadPrinter(context, list.printers[i]);
+        const PrinterReading reading = ReadPrinter(context, list.printers[i]);
+        if (reading.answered == kCounterCount) {
+            ++read;
+        } else if (reading.answered > 0) {
+            ++partial;
+        }
         const std::string prefix = "data[items][" + std::to_string(i) + "][";
         for (std::size_t k = 0; k < kCounterCount; ++k) {
-            form.AddField(prefix + kCounterFields[k].upload_key + "]", readings[k]);
+            form.AddField(prefix + kCounterFields[k].upload_key + "]", reading.readings[k]);
         }
         form.AddField(prefix + "cid]", list.printers[i].id);
         list.printers[i] = Printer(); // done with: the memory passes to the form as the run goes on
     }
     form.AddField("data[count]", std::to_string(count));
     form.AddField("data[number]", context.settings.contract_number);
-    UpdateItemData(context, form);
+    const ApiOutcome upload = UpdateItemData(context, form).outcome;
     context.Log("Update()");
+    context.Log("Audit summary: " + std::to_string(count) + " printers, " + std::to_string(read) + " read, " +
+                std::to_string(partial) + " partial, " + std::to_string(count - read - partial) +
+                " no answer; upload " + UploadWord(upload));
     LogOut(context);
 }
 

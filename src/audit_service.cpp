@@ -27,6 +27,15 @@ void AuditService::HandleStart(bool& started) {
     context_.settings.local_address = local_address;
     started = true;
     context_.Log("Service started, IP " + local_address);
+    // The service runs on defaults or without its daily run in these cases; say so where the technician
+    // looks.
+    if (!SettingsFileReadable(settings_path_)) {
+        context_.Log("Settings file not read, defaults in use: " + settings_path_);
+    }
+    const std::string& schedule = context_.settings.schedule_time;
+    if (!IsValidScheduleTime(schedule, context_.clock.TimeSeparator())) {
+        context_.Log("Invalid horario \"" + schedule + "\": only the start run will happen");
+    }
 }
 
 void AuditService::HandleStop(bool& stopped) {

@@ -15,4 +15,8 @@ inline constexpr std::size_t kProfileValueMaxUnits = 2047;
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
                               const std::string& default_value);
 
+// Whether the file at path can be read as a settings file at all: it opens, and on POSIX it is not UTF-16
+// text (which the reader there does not take; the Windows reader does).
+bool ProfileFileReadable(const std::string& path);
+
 } // namespace telva::platform

@@ -13,4 +13,14 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
     return FindProfileValue(*content, section, key).value_or(default_value);
 }
 
+bool ProfileFileReadable(const std::string& path) {
+    const std::optional<std::string> content = ReadWholeFile(path);
+    if (!content) {
+        return false;
+    }
+    // UTF-16 text starts with its byte-order mark, or shows NUL bytes between ASCII characters.
+    const bool utf16_mark = content->starts_with("\xFF\xFE") || content->starts_with("\xFE\xFF");
+    return !utf16_mark && content->find('\0') == std::string::npos;
+}
+
 } // namespace telva::platform

@@ -6,7 +6,6 @@
 #include <vector>
 
 namespace telva::platform {
-namespace {} // namespace
 
 std::string ReadProfileString(const std::string& path, const std::string& section, const std::string& key,
                               const std::string& default_value) {
@@ -18,6 +17,16 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
     // Drop any cached copy of the file; this writes nothing.
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());
     return Narrow(std::wstring_view(buffer.data(), copied));
+}
+
+bool ProfileFileReadable(const std::string& path) {
+    const HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(file);
+    return true;
 }
 
 } // namespace telva::platform

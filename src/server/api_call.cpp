@@ -31,11 +31,31 @@ Exchange Request(const RunContext& context, const std::string& url, const FormFi
     return exchange;
 }
 
-std::optional<JsonDocument> Fail(RunContext& context, const std::string& answer_text,
-                                 const std::string& url) {
+ApiAnswer Fail(RunContext& context, const std::string& answer_text, const std::string& url) {
     context.Log(answer_text);
     context.Log(url);
-    return std::nullopt;
+    return ApiAnswer{};
+}
+
+// Every string (and number literal) inside `value`, at any depth, in document order.
+void CollectTexts(const JsonValue& value, std::string& out) {
+    if (value.IsString() || value.IsNumber()) {
+        if (!value.text().empty()) {
+            out += out.empty() ? "" : "; ";
+            out += value.text();
+        }
+        return;
+    }
+    for (const JsonValue& item : value.items()) {
+        CollectTexts(item, out);
+    }
+}
+
+// "<status>" or "<status>: <error texts>" of a refusal.
+std::string RefusalText(const std::string& status, const JsonValue& errors) {
+    std::string texts;
+    CollectTexts(errors, texts);
+    return texts.empty() ? status : status + ": " + texts;
 }
 
 } // namespace
@@ -48,8 +68,7 @@ HttpClient PrepareHttpClient(const RunContext& context) {
     return HttpClient::ForSession(context.session.session_id, context.session.token, context.http_limits);
 }
 
-std::optional<JsonDocument> CallApi(RunContext& context, std::string_view path, const FormFields& form,
-                                    Relogin relogin) {
+ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& form, Relogin relogin) {
     std::string url;
     std::string last_answer_text;
     try {
@@ -78,14 +97,21 @@ std::optional<JsonDocument> CallApi(RunContext& context, std::string_view path, 
         const JsonValue& answer = exchange.object->root();
         const JsonValue* status = FindMember(answer, "status");
         const JsonValue* data = FindMember(answer, "data");
-        if (status == nullptr || data == nullptr || FindMember(answer, "errors") == nullptr) {
+        const JsonValue* errors = FindMember(answer, "errors");
+        if (status == nullptr || data == nullptr || errors == nullptr) {
             return Fail(context, last_answer_text, url);
         }
-        if (ValueText(*status) != "SUCCESS") {
-            return std::nullopt;
+        const std::string status_text = ValueText(*status);
+        ApiAnswer result;
+        if (status_text != "SUCCESS") {
+            result.outcome = ApiOutcome::Refused;
+            result.refusal = RefusalText(status_text, *errors);
+            return result;
         }
         exchange.object->Select(*data);
-        return std::move(exchange.object);
+        result.outcome = ApiOutcome::Success;
+        result.data = std::move(exchange.object);
+        return result;
     } catch (...) {
         // A "status" number without text, or memory running out: a failed exchange like any other.
         return Fail(context, last_answer_text, url);

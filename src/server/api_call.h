@@ -22,13 +22,24 @@ HttpClient PrepareHttpClient(const RunContext& context);
 // made with Suppressed, so that it never starts another one.
 enum class Relogin { Allowed, Suppressed };
 
+// How a call ended: a "SUCCESS" envelope; an envelope with another status (the server refused); or no
+// usable answer at all (a failed exchange, already logged).
+enum class ApiOutcome { Success, Refused, Failed };
+
+struct ApiAnswer {
+    ApiOutcome outcome = ApiOutcome::Failed;
+    // Success: a document owned by the caller whose root is the envelope's "data" (null included).
+    std::optional<JsonDocument> data;
+    // Refused: the envelope's status, and the texts of its "errors" after ": " when it holds any.
+    std::string refusal;
+};
+
 // POSTs `form` to context.settings.base_url + `path`, with the credentials or the session headers that
-// context.session selects now. Yields the envelope's "data" when its "status" is "SUCCESS" (a null "data"
-// included), none otherwise: a document owned by the caller whose root is "data". When the answer mentions
-// kSessionExpiredPhrase anywhere, logs in again once and repeats the request with the same form. A failed
-// exchange writes two log lines: the last answer text of this call's own requests (empty when none
-// arrived) and the URL. Never raises.
-std::optional<JsonDocument> CallApi(RunContext& context, std::string_view path, const FormFields& form,
-                                    Relogin relogin = Relogin::Allowed);
+// context.session selects now, and reads the envelope. When the answer mentions kSessionExpiredPhrase
+// anywhere, logs in again once and repeats the request with the same form. A failed exchange writes two log
+// lines: the last answer text of this call's own requests (empty when none arrived) and the URL. Never
+// raises.
+ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& form,
+                  Relogin relogin = Relogin::Allowed);
 
 } // namespace telva

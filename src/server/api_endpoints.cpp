@@ -4,7 +4,7 @@ namespace telva {
 
 bool LogIn(RunContext& context, Relogin relogin) {
     const std::optional<JsonDocument> data =
-        CallApi(context, kLoginPath, FormFields(context.clock.Now()), relogin);
+        CallApi(context, kLoginPath, FormFields(context.clock.Now()), relogin).data;
     if (data && data->root().IsObject()) {
         const JsonValue* session_id = FindMember(data->root(), "sessionId");
         const JsonValue* token = FindMember(data->root(), "token");
@@ -31,13 +31,13 @@ void LogOut(RunContext& context) {
     context.Log("Logout TELVA ok");
 }
 
-std::optional<JsonDocument> FetchItemData(RunContext& context, const std::string& number) {
+ApiAnswer FetchItemData(RunContext& context, const std::string& number) {
     FormFields form(context.clock.Now());
     form.AddField("data[number]", number);
     return CallApi(context, kFetchItemDataPath, form);
 }
 
-std::optional<JsonDocument> UpdateItemData(RunContext& context, const FormFields& form) {
+ApiAnswer UpdateItemData(RunContext& context, const FormFields& form) {
     return CallApi(context, kUpdateItemDataPath, form);
 }
 

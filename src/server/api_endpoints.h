@@ -24,10 +24,10 @@ bool LogIn(RunContext& context, Relogin relogin = Relogin::Allowed);
 // Logs out, whatever the server answers; clears the session and writes "Logout TELVA ok".
 void LogOut(RunContext& context);
 
-// The contract's printer data: the "data" of a "SUCCESS" answer to a form holding "data[number]".
-std::optional<JsonDocument> FetchItemData(RunContext& context, const std::string& number);
+// The contract's printer data: on success, the "data" of the answer to a form holding "data[number]".
+ApiAnswer FetchItemData(RunContext& context, const std::string& number);
 
-// Posts the caller's upload form unchanged; the "data" of a "SUCCESS" answer or none.
-std::optional<JsonDocument> UpdateItemData(RunContext& context, const FormFields& form);
+// Posts the caller's upload form unchanged.
+ApiAnswer UpdateItemData(RunContext& context, const FormFields& form);
 
 } // namespace telva

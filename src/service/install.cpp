@@ -28,12 +28,8 @@ std::string UninstallFailedText(std::string_view display_name, std::string_view 
 
 int RunInstallCommand(const Service& service, bool install, bool silent) {
     try {
-        if (install) {
-            InstallService(service, silent);
-        } else {
-            UninstallService(service, silent);
-        }
-        return 0;
+        const bool done = install ? InstallService(service, silent) : UninstallService(service, silent);
+        return done ? 0 : 1;
     } catch (...) {
         ShowMessage(CurrentErrorMessage(), MessageKind::Error, "Application Error");
         return 1;

@@ -22,13 +22,13 @@ enum class MessageKind { Information, Error };
 void ShowMessage(const std::string& text, MessageKind kind, const std::string& caption);
 
 // Register or remove `service`. A failure of the registration itself is shown in an error message (also
-// when silent); success is shown unless silent. When the service manager cannot be opened the error is
-// raised (SystemCallError) to the caller.
-void InstallService(const Service& service, bool silent);
-void UninstallService(const Service& service, bool silent);
+// when silent) and gives false; success is shown unless silent. When the service manager cannot be opened
+// the error is raised (SystemCallError) to the caller.
+bool InstallService(const Service& service, bool silent);
+bool UninstallService(const Service& service, bool silent);
 
 // The program's install and uninstall commands: the calls above, with an error that escapes them shown
-// in an "Application Error" message. The exit status: 0, or 1 after such an error.
+// in an "Application Error" message. The exit status: 0 on success, 1 after any failure.
 int RunInstallCommand(const Service& service, bool install, bool silent);
 
 } // namespace telva

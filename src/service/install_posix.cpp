@@ -26,9 +26,9 @@ namespace {
 
 constexpr auto kSystemctlTimeout = std::chrono::seconds(60);
 
-// Runs systemctl with the arguments and its output on ours; its exit status, or -1 when it could not
-// run or did not end in time (then it is killed).
-int RunSystemctl(const std::string& program, const std::vector<std::string>& arguments) {
+// Runs systemctl with the arguments, its output on ours unless `quiet`; its exit status, or -1 when it
+// could not run or did not end in time (then it is killed).
+int RunSystemctl(const std::string& program, const std::vector<std::string>& arguments, bool quiet) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) {
@@ -43,6 +43,13 @@ int RunSystemctl(const std::string& program, const std::vector<std::string>& arg
         const int null_input = open("/dev/null", O_RDONLY);
         if (null_input >= 0) {
             dup2(null_input, STDIN_FILENO);
+        }
+        if (quiet) {
+            const int null_output = open("/dev/null", O_WRONLY);
+            if (null_output >= 0) {
+                dup2(null_output, STDOUT_FILENO);
+                dup2(null_output, STDERR_FILENO);
+            }
         }
         execv(program.c_str(), argv.data());
         _exit(127);
@@ -141,7 +148,7 @@ UnitInstallTarget SystemUnitTarget() {
     return target;
 }
 
-void InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
+bool InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
     OpenUnitDirectory(target.unit_directory);
     const std::string unit = SystemdUnitFileName(service.name);
     std::string failure = WriteUnitFile(target.unit_directory + unit,
@@ -150,9 +157,9 @@ void InstallServiceUnit(const Service& service, const UnitInstallTarget& target,
         if (target.systemd_running) {
             // A failed reload leaves the manager unaware of the unit until the next boot; enable still
             // counts.
-            RunSystemctl(target.systemctl, {"daemon-reload"});
+            RunSystemctl(target.systemctl, {"daemon-reload"}, silent);
         }
-        if (const int status = RunSystemctl(target.systemctl, {"enable", unit}); status != 0) {
+        if (const int status = RunSystemctl(target.systemctl, {"enable", unit}, silent); status != 0) {
             failure = SystemctlFailure("enable " + unit, status);
         }
     }
@@ -162,9 +169,10 @@ void InstallServiceUnit(const Service& service, const UnitInstallTarget& target,
     } else if (!silent) {
         ShowMessage(kInstalledText, MessageKind::Information, service.display_name);
     }
+    return failure.empty();
 }
 
-void UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
+bool UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
     OpenUnitDirectory(target.unit_directory);
     const std::string unit = SystemdUnitFileName(service.name);
     const std::string path = target.unit_directory + unit;
@@ -172,7 +180,7 @@ void UninstallServiceUnit(const Service& service, const UnitInstallTarget& targe
     if (access(path.c_str(), F_OK) != 0) {
         failure = FailedCallText(errno);
     } else if (!target.systemctl.empty()) {
-        if (const int status = RunSystemctl(target.systemctl, {"disable", unit}); status != 0) {
+        if (const int status = RunSystemctl(target.systemctl, {"disable", unit}, silent); status != 0) {
             failure = SystemctlFailure("disable " + unit, status);
         }
     }
@@ -180,7 +188,7 @@ void UninstallServiceUnit(const Service& service, const UnitInstallTarget& targe
         failure = FailedCallText(errno);
     }
     if (failure.empty() && !target.systemctl.empty() && target.systemd_running) {
-        RunSystemctl(target.systemctl, {"daemon-reload"});
+        RunSystemctl(target.systemctl, {"daemon-reload"}, silent);
     }
     if (!failure.empty()) {
         ShowMessage(UninstallFailedText(service.display_name, failure), MessageKind::Error,
@@ -188,14 +196,15 @@ void UninstallServiceUnit(const Service& service, const UnitInstallTarget& targe
     } else if (!silent) {
         ShowMessage(kUninstalledText, MessageKind::Information, service.display_name);
     }
+    return failure.empty();
 }
 
-void InstallService(const Service& service, bool silent) {
-    InstallServiceUnit(service, SystemUnitTarget(), silent);
+bool InstallService(const Service& service, bool silent) {
+    return InstallServiceUnit(service, SystemUnitTarget(), silent);
 }
 
-void UninstallService(const Service& service, bool silent) {
-    UninstallServiceUnit(service, SystemUnitTarget(), silent);
+bool UninstallService(const Service& service, bool silent) {
+    return UninstallServiceUnit(service, SystemUnitTarget(), silent);
 }
 
 } // namespace telva

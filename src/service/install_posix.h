@@ -20,8 +20,9 @@ UnitInstallTarget SystemUnitTarget();
 
 // "-install": the unit directory must be writable (else SystemCallError, the service manager that
 // cannot be opened); the unit file is created (an existing one is a failure: "File exists"); then
-// daemon-reload and enable. "-uninstall": disable, remove the unit file, daemon-reload.
-void InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent);
-void UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent);
+// daemon-reload and enable. "-uninstall": disable, remove the unit file, daemon-reload. True on success;
+// a failure has been shown. `silent` also keeps systemctl's own output quiet.
+bool InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent);
+bool UninstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent);
 
 } // namespace telva

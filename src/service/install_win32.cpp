@@ -33,7 +33,7 @@ void ShowMessage(const std::string& text, MessageKind kind, const std::string& c
     MessageBoxW(nullptr, Wide(text).c_str(), Wide(caption).c_str(), MB_OK | icon | MB_SETFOREGROUND);
 }
 
-void InstallService(const Service& service, bool silent) {
+bool InstallService(const Service& service, bool silent) {
     const SC_HANDLE manager = OpenServiceManager();
     const std::wstring name = Wide(service.name);
     const std::wstring display_name = Wide(service.display_name);
@@ -55,9 +55,10 @@ void InstallService(const Service& service, bool silent) {
     if (error == 0 && !silent) {
         ShowMessage(kInstalledText, MessageKind::Information, service.display_name);
     }
+    return error == 0;
 }
 
-void UninstallService(const Service& service, bool silent) {
+bool UninstallService(const Service& service, bool silent) {
     const SC_HANDLE manager = OpenServiceManager();
     const std::wstring name = Wide(service.name);
     DWORD error = 0;
@@ -78,6 +79,7 @@ void UninstallService(const Service& service, bool silent) {
     if (error == 0 && !silent) {
         ShowMessage(kUninstalledText, MessageKind::Information, service.display_name);
     }
+    return error == 0;
 }
 
 } // namespace telva

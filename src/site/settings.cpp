@@ -98,6 +98,24 @@ std::string DeriveBaseUrl(std::string_view server_address) {
     return url;
 }
 
+bool SettingsFileReadable(const std::string& path) {
+    return platform::ProfileFileReadable(path);
+}
+
+bool IsValidScheduleTime(std::string_view text, std::string_view separator) {
+    if (text.size() != 4 + separator.size() || text.substr(2, separator.size()) != separator) {
+        return false;
+    }
+    const std::string_view hours = text.substr(0, 2);
+    const std::string_view minutes = text.substr(2 + separator.size());
+    for (const std::string_view pair : {hours, minutes}) {
+        if (!IsAsciiDigit(pair[0]) || !IsAsciiDigit(pair[1])) {
+            return false;
+        }
+    }
+    return (hours[0] - '0') * 10 + (hours[1] - '0') <= 23 && minutes[0] <= '5';
+}
+
 Settings ReadSettings(const std::string& path) {
     Settings settings;
     // "timeout" is read for compatibility with existing files; nothing uses its value.

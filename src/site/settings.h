@@ -21,6 +21,14 @@ std::string SettingsFilePath();
 // The local address is left empty: it is the machine's, not the file's.
 Settings ReadSettings(const std::string& path);
 
+// Whether the file at `path` can be read as the settings file (it exists and opens, in an encoding the
+// platform's reader takes). When it cannot, ReadSettings gives the defaults.
+bool SettingsFileReadable(const std::string& path);
+
+// Whether `text` is a time of day the schedule can match: two-digit hours 00-23, `separator`, two-digit
+// minutes 00-59.
+bool IsValidScheduleTime(std::string_view text, std::string_view separator);
+
 // ServerAddress lower-cased and followed by "/app/index.php/"; "http://" goes in front when the text
 // "http" occurs nowhere in the result.
 std::string DeriveBaseUrl(std::string_view server_address);

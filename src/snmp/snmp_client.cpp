@@ -66,6 +66,7 @@ void SnmpClient::OpenSockets() {
 
 bool SnmpClient::SendRequest() {
     reply_ = EmptyMessage(request_.host, request_.community);
+    answered_ = false;
     request_.datagram = EncodeMessage(request_);
 
     platform::Ipv4Address address{};
@@ -109,6 +110,7 @@ bool SnmpClient::SendRequest() {
     if (received == 0) {
         return false;
     }
+    answered_ = true;
     reply_.datagram.assign(receive_buffer_.begin(),
                            receive_buffer_.begin() + static_cast<std::ptrdiff_t>(received));
     DecodeMessage(reply_);

@@ -40,6 +40,8 @@ public:
     SnmpMessage& request() { return request_; }
     const SnmpMessage& reply() const { return reply_; }
     std::int32_t error_status() const { return reply_.error_status; }
+    // Whether the current query got an answer: a datagram of at least one byte, whatever its error-status.
+    bool answered() const { return answered_; }
 
     // The waits and ports the next query uses.
     SnmpTiming& timing() { return timing_; }
@@ -54,6 +56,7 @@ private:
     SnmpTiming timing_;
     SnmpMessage request_;
     SnmpMessage reply_;
+    bool answered_ = false;
     platform::UdpSocket request_socket_;
     platform::UdpSocket trap_socket_;
     std::vector<std::uint8_t> receive_buffer_;

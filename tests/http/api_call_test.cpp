@@ -91,22 +91,37 @@ TEST_F(CallApiTest, EnvelopeRules) {
             Answer(R"({"status":"SUCCESS","data":1})"),
             Answer("{\"status\":\"SUCCESS\",\"data\":1,\"errors\":0}\n"),
             Answer(R"({"status":"SUCCESS","data":1,"errors":0}{})")});
-    const auto ok = CallApi(context_, "a/", Form());
+    const auto ok = CallApi(context_, "a/", Form()).data;
     ASSERT_TRUE(ok);
     EXPECT_EQ(ValueText(*FindMember(ok->root(), "n")), "1");
-    const auto null_data = CallApi(context_, "b/", Form());
+    const auto null_data = CallApi(context_, "b/", Form()).data;
     ASSERT_TRUE(null_data);
     EXPECT_TRUE(null_data->root().IsNull());
-    EXPECT_FALSE(CallApi(context_, "c/", Form())); // lower-case status: none, no log line
-    EXPECT_FALSE(CallApi(context_, "d/", Form())); // only the first "status" counts
+    EXPECT_FALSE(CallApi(context_, "c/", Form()).data); // lower-case status: none, no log line
+    EXPECT_FALSE(CallApi(context_, "d/", Form()).data); // only the first "status" counts
     EXPECT_EQ(LogLines().size(), 0u);
-    EXPECT_FALSE(CallApi(context_, "e/", Form())); // no "errors": a failed exchange
+    EXPECT_FALSE(CallApi(context_, "e/", Form()).data); // no "errors": a failed exchange
     EXPECT_EQ(LogLines(), (std::vector<std::string>{R"({"status":"SUCCESS","data":1})", Url("e/")}));
-    EXPECT_TRUE(CallApi(context_, "f/", Form())); // a line break after the object is whitespace
-    EXPECT_FALSE(CallApi(context_, "g/", Form()));
+    EXPECT_TRUE(CallApi(context_, "f/", Form()).data); // a line break after the object is whitespace
+    EXPECT_FALSE(CallApi(context_, "g/", Form()).data);
     EXPECT_EQ(LogLines().size(), 4u);
     EXPECT_EQ(Requests(), 7);
     EXPECT_EQ(context_.session.session_id, "OLD");
+}
+
+TEST_F(CallApiTest, OutcomeTellsSuccessRefusalAndFailureApart) {
+    Script({kOk, Answer(R"({"status":"FAILURE","data":null,"errors":["Contract not found",{"code":42}]})"),
+            Answer(R"({"status":"FAILURE","data":null,"errors":null})"), R"({"body": "not json"})"});
+    EXPECT_EQ(CallApi(context_, "a/", Form()).outcome, ApiOutcome::Success);
+    const ApiAnswer refused = CallApi(context_, "b/", Form());
+    EXPECT_EQ(refused.outcome, ApiOutcome::Refused);
+    EXPECT_FALSE(refused.data);
+    EXPECT_EQ(refused.refusal, "FAILURE: Contract not found; 42");
+    EXPECT_EQ(CallApi(context_, "c/", Form()).refusal, "FAILURE");
+    const ApiAnswer failed = CallApi(context_, "d/", Form());
+    EXPECT_EQ(failed.outcome, ApiOutcome::Failed);
+    EXPECT_EQ(failed.refusal, "");
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"not json", Url("d/")})); // only the failure is logged
 }
 
 TEST_F(CallApiTest, FailedExchangesLogAnEmptyAnswerAndTheUrl) {
@@ -114,17 +129,17 @@ TEST_F(CallApiTest, FailedExchangesLogAnEmptyAnswerAndTheUrl) {
                 "body": "{\"status\":\"SUCCESS\",\"data\":1,\"errors\":null}"})",
             R"({"status": 302, "reason": "Found", "headers": [["Location", "/x/"]]})",
             R"({"status": 204, "reason": "No Content", "headers": []})", R"({"body": "not json"})", kOk});
-    EXPECT_FALSE(CallApi(context_, "p/", Form()));
-    EXPECT_FALSE(CallApi(context_, "q/", Form()));
-    EXPECT_FALSE(CallApi(context_, "r/", Form()));
-    EXPECT_FALSE(CallApi(context_, "s/", Form()));
+    EXPECT_FALSE(CallApi(context_, "p/", Form()).data);
+    EXPECT_FALSE(CallApi(context_, "q/", Form()).data);
+    EXPECT_FALSE(CallApi(context_, "r/", Form()).data);
+    EXPECT_FALSE(CallApi(context_, "s/", Form()).data);
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{"", Url("p/"), "", Url("q/"), "", Url("r/"), "not json", Url("s/")}));
     // Nothing of the failed exchanges remains: the next call is a complete request.
-    EXPECT_TRUE(CallApi(context_, "t/", Form()));
+    EXPECT_TRUE(CallApi(context_, "t/", Form()).data);
     EXPECT_EQ(Requests(), 5);
     context_.settings.base_url = "https://127.0.0.1/app/index.php/";
-    EXPECT_FALSE(CallApi(context_, "u/", Form()));
+    EXPECT_FALSE(CallApi(context_, "u/", Form()).data);
     EXPECT_EQ(LogLines().back(), "https://127.0.0.1/app/index.php/u/");
 }
 
@@ -132,7 +147,7 @@ TEST_F(CallApiTest, AnswerIsReducedToAsciiBeforeParsing) {
     Script(
         {R"({"body": "{\"status\":\"SUCCESS\",\"data\":{\"raw\":\"S\u00e3o\",\"escaped\":\"S\\u00e3o\"},\"errors\":0}",
                 "headers": [["Content-Type", "application/json; charset=utf-8"]]})"});
-    const auto data = CallApi(context_, "x/", Form());
+    const auto data = CallApi(context_, "x/", Form()).data;
     ASSERT_TRUE(data);
     EXPECT_EQ(FindMember(data->root(), "raw")->text(), "Sao");
     EXPECT_EQ(FindMember(data->root(), "escaped")->text(), "S\xC3\xA3o");
@@ -140,7 +155,7 @@ TEST_F(CallApiTest, AnswerIsReducedToAsciiBeforeParsing) {
 
 TEST_F(CallApiTest, ExpiredSessionLogsInOnceAndRepeatsTheSameForm) {
     Script({kExpired, kLoginOk, kOk});
-    const auto data = FetchItemData(context_, "C-77");
+    const auto data = FetchItemData(context_, "C-77").data;
     ASSERT_TRUE(data);
     EXPECT_EQ(ValueText(*FindMember(data->root(), "n")), "1");
     ASSERT_EQ(Requests(), 3);
@@ -160,14 +175,14 @@ TEST_F(CallApiTest, ExpiredSessionLogsInOnceAndRepeatsTheSameForm) {
 
 TEST_F(CallApiTest, PhraseInLowerCaseStartsNoReLogin) {
     Script({Answer(R"({"status":"FAIL","data":["sign in required"],"errors":0})")});
-    EXPECT_FALSE(CallApi(context_, "x/", Form()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()).data);
     EXPECT_EQ(Requests(), 1);
     EXPECT_TRUE(LogLines().empty());
 }
 
 TEST_F(CallApiTest, PhraseInTheReLoginsOwnAnswerStartsNoSecondReLogin) {
     Script({kExpired, Answer(R"({"status":"FAIL","data":"Sign in required","errors":0})"), kOk});
-    EXPECT_FALSE(CallApi(context_, "x/", Form()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()).data);
     EXPECT_EQ(Requests(), 2); // the login failed: no re-post, the first answer is evaluated
     EXPECT_TRUE(LogLines().empty());
     EXPECT_EQ(context_.session.session_id, "");
@@ -192,7 +207,7 @@ TEST_F(CallApiTest, LoginAnsweredWithThePhraseLogsInTwice) {
 
 TEST_F(CallApiTest, FailedReLoginEvaluatesTheFirstAnswer) {
     Script({Answer(R"({"status":"SUCCESS","data":"kept","errors":0,"m":"Sign in required"})"), kServerError});
-    const auto data = CallApi(context_, "x/", Form());
+    const auto data = CallApi(context_, "x/", Form()).data;
     ASSERT_TRUE(data);
     EXPECT_EQ(data->root().text(), "kept");
     EXPECT_EQ(Requests(), 2);
@@ -202,7 +217,7 @@ TEST_F(CallApiTest, FailedReLoginEvaluatesTheFirstAnswer) {
 
 TEST_F(CallApiTest, FailedRePostLogsTheLastAnswerThatArrived) {
     Script({kExpired, kLoginOk, kServerError});
-    EXPECT_FALSE(CallApi(context_, "x/", Form()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()).data);
     const std::string first =
         R"({"status":"FAILURE","data":{"list":[1,["x","Sign in required"]]},"errors":null})";
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", first, Url("x/")}));
@@ -211,7 +226,7 @@ TEST_F(CallApiTest, FailedRePostLogsTheLastAnswerThatArrived) {
 
 TEST_F(CallApiTest, RePostWithUnreadableAnswerLogsThatAnswer) {
     Script({kExpired, kLoginOk, R"({"body": "<html>oops</html>"})"});
-    EXPECT_FALSE(CallApi(context_, "x/", Form()));
+    EXPECT_FALSE(CallApi(context_, "x/", Form()).data);
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", "<html>oops</html>", Url("x/")}));
     EXPECT_EQ(Requests(), 3);
 }
@@ -250,12 +265,12 @@ TEST_F(CallApiTest, LogoutClearsTheSessionWhateverTheServerSays) {
 
 TEST_F(CallApiTest, FetchAndUpdateSendTheirPathsAndForms) {
     Script({kOk, kOk});
-    EXPECT_TRUE(FetchItemData(context_, ""));
+    EXPECT_TRUE(FetchItemData(context_, "").data);
     FormFields upload = Form();
     upload.AddField("data[items][0][lco]", "100");
     upload.AddField("data[count]", "1");
     upload.AddField("data[number]", "C-1");
-    EXPECT_TRUE(UpdateItemData(context_, upload));
+    EXPECT_TRUE(UpdateItemData(context_, upload).data);
     EXPECT_EQ(Target(1),
               "/" + CurrentTestName() + "/app/index.php/contractItems/contractItem/api/fetchItemData/");
     EXPECT_EQ(Target(2),

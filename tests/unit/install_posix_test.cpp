@@ -42,14 +42,14 @@ protected:
 TEST_F(UnitInstall, InstallWritesTheUnitAndASecondInstallFails) {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    InstallServiceUnit(service_, target_, false);
+    EXPECT_TRUE(InstallServiceUnit(service_, target_, false));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Service installed successfully\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(platform::ReadWholeFile(UnitPath()), SystemdUnitText(target_.executable_path, "Test display"));
 
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    InstallServiceUnit(service_, target_, true); // the failure is shown also when silent
+    EXPECT_FALSE(InstallServiceUnit(service_, target_, true)); // the failure is shown also when silent
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Service \"Test display\" failed to install with error: \"System Error.  Code: 17.\r\n" +
@@ -58,13 +58,13 @@ TEST_F(UnitInstall, InstallWritesTheUnitAndASecondInstallFails) {
 
 TEST_F(UnitInstall, UninstallRemovesTheUnitAndFailsWhenThereIsNone) {
     ::testing::internal::CaptureStdout();
-    InstallServiceUnit(service_, target_, true);
-    UninstallServiceUnit(service_, target_, true);
+    EXPECT_TRUE(InstallServiceUnit(service_, target_, true));
+    EXPECT_TRUE(UninstallServiceUnit(service_, target_, true));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), ""); // silent success shows nothing
     EXPECT_FALSE(platform::FileExists(UnitPath()));
 
     ::testing::internal::CaptureStderr();
-    UninstallServiceUnit(service_, target_, false);
+    EXPECT_FALSE(UninstallServiceUnit(service_, target_, false));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Service \"Test display\" failed to uninstall with error: \"System Error.  Code: 2.\r\n" +
                   SystemErrorText(2) + "\"\n");
@@ -81,10 +81,29 @@ TEST_F(UnitInstall, UnopenableUnitDirectoryRaisesTheSystemError) {
     }
 }
 
+TEST_F(UnitInstall, SilentKeepsSystemctlQuietButNotItsFailure) {
+    // A stand-in systemctl that talks on both streams, as the real one does when it creates the link.
+    const std::string program = directory_ + "/systemctl";
+    std::ofstream(program) << "#!/bin/sh\necho \"Created symlink $2\"\necho warning >&2\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    target_.systemctl = program;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(InstallServiceUnit(service_, target_, true));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(UninstallServiceUnit(service_, target_, false));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Created symlink TELVA4Audit.service\nService uninstalled successfully\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "warning\n");
+}
+
 TEST_F(UnitInstall, EnableFailureIsAnInstallFailure) {
     target_.systemctl = "/bin/false";
     ::testing::internal::CaptureStderr();
-    InstallServiceUnit(service_, target_, false);
+    EXPECT_FALSE(InstallServiceUnit(service_, target_, false));
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Service \"Test display\" failed to install with error: \"systemctl enable TELVA4Audit.service "
               "ended with status 1\"\n");

@@ -50,17 +50,50 @@ TEST_F(Handlers, StartReadsEveryKeyDerivesBaseUrlAndLogsTheAddress) {
     EXPECT_NE(log.find(" Service started, IP " + settings.local_address + "\r\n"), std::string::npos) << log;
 }
 
-TEST_F(Handlers, StartWithoutSettingsFileUsesDefaults) {
+TEST_F(Handlers, StartWithoutSettingsFileUsesDefaultsAndNamesTheFile) {
     AuditService service(context_, dir_.file("absent.ini"));
     bool started = true;
     service.HandleStart(started);
     EXPECT_TRUE(started);
+    const std::string log = TodaysLog();
+    const std::string started_line = " Service started, IP " + context_.settings.local_address + "\r\n";
+    const auto start = log.find(started_line);
+    ASSERT_NE(start, std::string::npos) << log;
+    EXPECT_EQ(log.find(" Settings file not read, defaults in use: " + dir_.file("absent.ini") + "\r\n"),
+              start + started_line.size() + 19)
+        << "the line right after the start line: " << log;
     const Settings& settings = context_.settings;
     EXPECT_EQ(settings.schedule_time, "03:00");
     EXPECT_EQ(settings.user_name, "vrel");
     EXPECT_EQ(settings.password, "24680");
     EXPECT_EQ(settings.contract_number, "");
     EXPECT_EQ(settings.base_url, "http:///app/index.php/");
+}
+
+TEST_F(Handlers, StartNamesAnUnusableScheduleTimeAndKeepsIt) {
+    for (const std::string value : {"3h", "25:00", "03:60", "3:00", "03.00", "03:00 "}) {
+        dir_.Write("config.ini", "[SERVIDOR]\r\nhorario=" + value + "\r\n");
+        AuditService service(context_, dir_.file("config.ini"));
+        bool started = true;
+        service.HandleStart(started);
+        EXPECT_EQ(context_.settings.schedule_time, value == "03:00 " ? "03:00" : value);
+    }
+    const std::string log = TodaysLog();
+    for (const std::string value : {"3h", "25:00", "03:60", "3:00", "03.00"}) {
+        EXPECT_NE(log.find(" Invalid horario \"" + value + "\": only the start run will happen\r\n"),
+                  std::string::npos)
+            << value << "\n"
+            << log;
+    }
+    EXPECT_EQ(log.find("Invalid horario \"03:00\""), std::string::npos) << "blanks around values are removed";
+    EXPECT_EQ(log.find("Settings file not read"), std::string::npos) << log;
+    clock_.time_separator = ".";
+    AuditService service(context_, dir_.file("config.ini"));
+    dir_.Write("config.ini", "[SERVIDOR]\r\nhorario=23.59\r\n");
+    bool started = true;
+    service.HandleStart(started);
+    EXPECT_EQ(TodaysLog().find("Invalid horario \"23.59\""), std::string::npos)
+        << "the regional separator counts";
 }
 
 TEST_F(Handlers, EveryStopWaitsFiveSecondsThenLogsTheAddress) {

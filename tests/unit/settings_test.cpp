@@ -12,6 +12,7 @@ namespace {
 class SettingsFile : public ::testing::Test {
 protected:
     void Write(const std::string& content) { dir_.Write("config.ini", content); }
+    std::string Path() const { return dir_.file("config.ini"); }
     std::string Text(const std::string& key, const std::string& def = "DEFAULT") {
         return ReadSettingText(dir_.file("config.ini"), kSettingsSection, key, def);
     }
@@ -95,8 +96,36 @@ TEST_F(SettingsFile, Utf16FileWithByteOrderMarkIsRead) {
     EXPECT_EQ(Text("user"), "equipe s\xC3\xA3o");
     EXPECT_EQ(Text("contrato"), "77");
     EXPECT_EQ(Text("pass", "24680"), "24680");
+    EXPECT_TRUE(SettingsFileReadable(Path()));
+}
+#else
+// The POSIX reader takes UTF-8 only: a file saved as UTF-16 counts as not read, so that the start says so.
+TEST_F(SettingsFile, Utf16FileIsNotReadable) {
+    Write(std::string("\xFF\xFE[\0S\0", 6));
+    EXPECT_FALSE(SettingsFileReadable(Path()));
+    Write(std::string("[\0S\0E\0", 6));
+    EXPECT_FALSE(SettingsFileReadable(Path()));
+    Write("\xEF\xBB\xBF[SERVIDOR]\r\nuser=s\xC3\xA3o\r\n");
+    EXPECT_TRUE(SettingsFileReadable(Path()));
 }
 #endif
+
+TEST(SettingsFileReadable, MissingFileIsNotReadable) {
+    EXPECT_FALSE(SettingsFileReadable("printer..invalid/config.ini"));
+}
+
+TEST(ScheduleTime, ValidOnlyAsTwoDigitHoursSeparatorTwoDigitMinutes) {
+    for (const char* valid : {"00:00", "03:00", "23:59", "19:05"}) {
+        EXPECT_TRUE(IsValidScheduleTime(valid, ":")) << valid;
+    }
+    for (const char* invalid :
+         {"24:00", "03:60", "3:00", "03:0", "3h", "", "03-00", "0300", "a3:00", "03:0x"}) {
+        EXPECT_FALSE(IsValidScheduleTime(invalid, ":")) << invalid;
+    }
+    EXPECT_TRUE(IsValidScheduleTime("0300", ""));
+    EXPECT_TRUE(IsValidScheduleTime("03 h 00", " h "));
+    EXPECT_FALSE(IsValidScheduleTime("03:00", " h "));
+}
 
 TEST(ParseSettingInteger, HexadecimalAndDecimalForms) {
     EXPECT_EQ(ParseSettingInteger("$FFFFFFFF"), -1);
