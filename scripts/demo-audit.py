@@ -60,6 +60,7 @@ def print_table(printers, upload, known_addresses):
     header = ["pos", "cid", "ip"] + SUFFIXES + ["check"]
     rows = []
     mismatches = 0
+    without_readings = 0
     for position, (_, printer) in enumerate(printers.entries):
         got = received.get(position)
         row = [str(position), printer["id"], printer["ip"]]
@@ -76,8 +77,11 @@ def print_table(printers, upload, known_addresses):
                 row.append(sent_text + (" (none)" if held == "" else ""))
         if got is None or got["cid"] != printer["id"]:
             bad.append("cid")
+        # Nothing read at all is no match, even where no agent holds a value to compare with.
+        no_reading = not bad and got is not None and all(got[suffix] == "" for suffix in SUFFIXES)
         mismatches += bool(bad)
-        note = "match" if not bad else "MISMATCH " + ",".join(bad)
+        without_readings += no_reading
+        note = "MISMATCH " + ",".join(bad) if bad else ("no reading" if no_reading else "match")
         if printer["ip"] not in known_addresses:
             note += " (no agent)"
         rows.append(row + [note])
@@ -87,7 +91,7 @@ def print_table(printers, upload, known_addresses):
     print("\nEach cell is what the server received; '' is an empty reading, and where it differs from what the "
           "agent holds the cell shows 'received != agent'. (none): the agent holds no such identifier; "
           "-: no agent at that address.")
-    return mismatches
+    return mismatches, without_readings
 
 
 def main():
@@ -121,8 +125,10 @@ def main():
             print("no upload was accepted")
         print("\n=== Readings per printer: received by the server vs held by the agent ===")
         known = {p["address"] for p in fleet.printers if p["running"]}
-        mismatches = print_table(printers, upload, known)
-        print("\n%d of %d printers match." % (len(printers.entries) - mismatches, len(printers.entries)))
+        mismatches, without_readings = print_table(printers, upload, known)
+        matching = len(printers.entries) - mismatches - without_readings
+        print("\n%d of %d printers match the agents, %d without readings." %
+              (matching, len(printers.entries), without_readings))
         print("Stopping the printers and the simulator ...")
     return 0 if upload and upload["layout_ok"] and mismatches == 0 else 1
 
