@@ -38,6 +38,7 @@ std::string ReadAll(const std::filesystem::path& path) {
     return bytes.str();
 }
 
+#ifndef _WIN32
 std::filesystem::path FreshDirectory(const std::string& stem) {
     std::random_device seed;
     const auto path = std::filesystem::temp_directory_path() /
@@ -45,6 +46,7 @@ std::filesystem::path FreshDirectory(const std::string& stem) {
     std::filesystem::create_directories(path);
     return path;
 }
+#endif
 
 // The simulator's records hold every wire text read as ISO-8859-1; the JSON reader gives it as UTF-8.
 std::string Bytes(const JsonValue& value) {
@@ -175,10 +177,12 @@ std::unique_ptr<ContractServer>& LongInstance() {
     return instance;
 }
 
+#ifndef _WIN32
 std::string& OwnFleetDirectory() {
     static std::string directory;
     return directory;
 }
+#endif
 
 void PeersCleanup::TearDown() {
     StandardInstance().reset();
