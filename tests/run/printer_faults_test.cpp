@@ -379,16 +379,11 @@ TEST_F(PrinterFaults, UnreadablePrinterValueUploadsNothingAndQueriesNoPrinter) {
     CraftedPrinter& printer = crafted.Add(
         [](const Query& q) { return std::vector<ScriptedAnswer>{{GetResponse(q.oid, Unsigned(0x41, 1))}}; });
     context_.snmp.agent_port = crafted.Start(true)[0];
-    std::string oids;
-    const char* const names[] = {"lifecount",         "lifecountcolor",   "lifecountmono",
-                                 "lifecountcolorbig", "lifecountmonobig", "scancount"};
-    for (std::size_t k = 0; k < 6; ++k) {
-        oids += std::string(", \"") + names[k] + "\": \"" + CounterOids()[k] + "\"";
-    }
     // A number literal of 12 characters with an exponent has no text of its own.
-    server().ServeItems("{\"a\": {\"id\": 1, \"ip\": \"" + printer.address + "\", \"serial\": \"S\"" + oids +
-                        "}, \"b\": {\"id\": 123456789e10, \"ip\": \"" + printer.address +
-                        "\", \"serial\": \"S\"" + oids + "}}");
+    PrinterTable printers;
+    printers.Add(printer.address, CounterOids(), {}, "1");
+    printers.Add(printer.address, CounterOids(), {}, "123456789e10");
+    server().ServeItems(printers.ItemsJson());
     RunAudit(context_);
     EXPECT_EQ(log_.Lines(),
               (std::vector<std::string>{"Login TELVA ok",

@@ -26,9 +26,9 @@ TEST_F(ScheduleLoop, StartRunThenTheDailyRunThenTwoStopsHandledAfterIt) {
     const FleetPrinter& agent = RunFleet().printers[0];
     PrinterTable printers;
     printers.AddAgent(agent);
-    std::string unusable = printers.ItemsJson();
-    unusable.replace(unusable.find("\"id\": \"1000\""), 12, "\"id\": 123456789e10");
-    server().ServeItems(unusable);
+    PrinterTable unusable;
+    unusable.Add(agent.address, CounterOids(), {}, "123456789e10");
+    server().ServeItems(unusable.ItemsJson());
     context_.settings = Settings(); // the start handler fills them from the file
     dir_.Write("config.ini",
                SettingsText(server().Address(), "14:10", ContractServer::StandardCredentials()));
