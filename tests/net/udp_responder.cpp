@@ -7,8 +7,9 @@
 
 namespace telva::test {
 
-UdpResponder::UdpResponder(platform::Ipv4Address address, Script script) : script_(std::move(script)) {
-    if (socket_.Open() != 0 || socket_.Bind(0, address) != 0 || other_socket_.Open() != 0 ||
+UdpResponder::UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port)
+    : script_(std::move(script)) {
+    if (socket_.Open() != 0 || socket_.Bind(port, address) != 0 || other_socket_.Open() != 0 ||
         other_socket_.Bind(0, address) != 0) {
         throw std::runtime_error("responder sockets cannot be opened");
     }

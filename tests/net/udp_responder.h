@@ -26,7 +26,8 @@ class UdpResponder {
 public:
     using Script = std::function<std::vector<ScriptedAnswer>(const Bytes& request, int request_number)>;
 
-    UdpResponder(platform::Ipv4Address address, Script script);
+    // Listens on `address` at `port` (0: a free port of the system's choosing).
+    UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port = 0);
     ~UdpResponder();
     UdpResponder(const UdpResponder&) = delete;
     UdpResponder& operator=(const UdpResponder&) = delete;

@@ -1,7 +1,7 @@
 // The POSIX installation into a unit directory of the test's own, and the unit as systemd reads it.
 #ifndef _WIN32
 
-#include "fake_service_binding.h"
+#include "support/fake_service_binding.h"
 
 #include "platform/files.h"
 #include "service/install_posix.h"

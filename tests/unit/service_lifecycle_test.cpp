@@ -1,4 +1,4 @@
-#include "fake_service_binding.h"
+#include "support/fake_service_binding.h"
 
 #include <gtest/gtest.h>
 

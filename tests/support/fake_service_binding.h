@@ -1,6 +1,7 @@
 #pragma once
-// A service binding for the lifecycle tests: records every status report and event-log entry, takes its
-// queue from the portable implementation, and lets a test wait (bounded) for a report.
+// A service binding for the lifecycle tests and the in-process run tier: records every status report and
+// event-log entry, takes its queue from the portable implementation, and lets a test wait (bounded) for a
+// report.
 
 #include "service/service.h"
 

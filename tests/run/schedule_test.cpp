@@ -1,0 +1,148 @@
+// The service's real handlers around real audit runs: the start handler's settings file, the schedule loop
+// on the fake clock (its pauses and the random delay cost nothing), and the stop handler.
+
+#include "run_fixture.h"
+
+#include "audit_service.h"
+#include "scheduler.h"
+#include "server/api_endpoints.h"
+#include "service/service_status.h"
+#include "site/local_address.h"
+#include "support/fake_service_binding.h"
+
+namespace telva::test {
+namespace {
+
+std::string SettingsText(const std::string& address, const std::string& schedule, const Credentials& login) {
+    return "[SERVIDOR]\r\ncontrato=" + login.contract + "\r\nendereco=" + address +
+           "\r\nhorario=" + schedule + "\r\nuser=" + login.user + "\r\npass=" + login.password + "\r\n";
+}
+
+using ScheduleLoop = AuditRunTest;
+
+TEST_F(ScheduleLoop, StartRunThenTheDailyRunThenTwoStopsHandledAfterIt) {
+    // The run at start meets a printer list it cannot use and uploads nothing; the service goes on, the list
+    // is mended during the first pause, and the run at 14:10 (after its random delay) uploads.
+    const FleetPrinter& agent = RunFleet().printers[0];
+    PrinterTable printers;
+    printers.AddAgent(agent);
+    PrinterTable unusable;
+    unusable.Add(agent.address, CounterOids(), {}, "123456789e10");
+    server().ServeItems(unusable.ItemsJson());
+    context_.settings = Settings(); // the start handler fills them from the file
+    dir_.Write("config.ini",
+               SettingsText(server().Address(), "14:10", ContractServer::StandardCredentials()));
+
+    FakeServiceBinding binding;
+    AuditService service(context_, dir_.file("config.ini"), binding);
+    clock_.delays = {120000};
+    bool mended = false;
+    clock_.before_sleep = [&](std::uint32_t) {
+        if (!mended) {
+            mended = true;
+            server().ServeItems(printers.ItemsJson());
+        }
+        if (clock_.Time() > 2 * kDayMs) { // a loop that never stopped: end it, and fail
+            ADD_FAILURE() << "no stop within two days";
+            service.QueueControlRequest(kControlStop);
+        }
+    };
+    // Two stops arrive while the daily run reads its printer.
+    bool stops_sent = false;
+    log_.on_line = [&](std::string_view line) {
+        if (mended && !stops_sent && line.rfind("SNMP trying IP ", 0) == 0) {
+            stops_sent = true;
+            service.QueueControlRequest(kControlStop);
+            service.QueueControlRequest(kControlStop);
+        }
+    };
+    service.RunService();
+
+    const std::string started = "Service started, IP " + GetLocalAddress();
+    const std::string stopped = "Service stopped, IP " + GetLocalAddress();
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"14:07:09", started},
+        {"14:07:09", "Login TELVA ok"},
+        {"14:07:09", "Printer list not usable, nothing uploaded: printer 0 \"id\" cannot be read: The number "
+                     "123456789e10 cannot be read as text"},
+        {"14:07:09", "Logout TELVA ok"},
+        // Checks every 10 s from 14:07:09: the one at 14:10:09 matches, then the delay of 120 s.
+        {"14:12:09", "Login TELVA ok"},
+        {"14:12:09", "Printer count 1"},
+        {"14:12:09", "SNMP trying IP " + agent.address},
+        {"14:12:09", "SNMP OK IP " + agent.address},
+        {"14:12:09", "Update()"},
+        {"14:12:09", "Logout TELVA ok"},
+        // The run and the loop's pause end first; then each stop waits its 5 s.
+        {"14:12:24", stopped},
+        {"14:12:29", stopped},
+    };
+    std::string file;
+    for (const auto& [time, message] : entries) {
+        file += "05/03/2024 " + time + " " + message + "\r\n";
+    }
+    EXPECT_EQ(DailyFile(), file);
+    std::vector<std::uint32_t> sleeps(18, kSchedulePauseMs);
+    sleeps.insert(sleeps.end(), {120000, kSchedulePauseMs, 5000, 5000});
+    EXPECT_EQ(clock_.Sleeps(), sleeps);
+    EXPECT_EQ(server().Endpoints(),
+              (std::vector<std::string>{"login", "fetch", "logout", "login", "fetch", "update", "logout"}));
+    const std::vector<RecordedUpload> uploads = server().Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].fields, printers.UploadFields("77"));
+    EXPECT_EQ(service.Status(), ServiceState::Stopped);
+    EXPECT_TRUE(binding.Events().empty());
+}
+
+class LongSettings : public AuditRunTest {
+protected:
+    ContractServer& server() override { return ContractServer::LongSettings(); }
+};
+
+TEST_F(LongSettings, ValuesOf3000CharactersAreCutTo2047AndSentSo) {
+    const Credentials cut = ContractServer::LongCredentials();
+    dir_.Write("config.ini",
+               SettingsText(server().Address(), "99:99",
+                            {std::string(3000, '7'), std::string(3000, 'u'), std::string(3000, 'p')}));
+    PrinterTable printers;
+    printers.AddAgent(RunFleet().printers[0]);
+    server().ServeItems(printers.ItemsJson());
+    AuditService service(context_, dir_.file("config.ini"));
+    bool started = false;
+    service.HandleStart(started);
+    RunAudit(context_);
+
+    EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "update", "logout"}));
+    const std::vector<RecordedRequest> requests = server().Requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].Header("ZURMO_AUTH_USERNAME"), cut.user);
+    EXPECT_EQ(requests[0].Header("ZURMO_AUTH_PASSWORD"), cut.password);
+    const std::vector<RecordedUpload> uploads = server().Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_TRUE(uploads[0].accepted);
+    EXPECT_EQ(uploads[0].fields, printers.UploadFields(cut.contract));
+}
+
+TEST(StartHandler, WithoutSettingsTheLoginFailsBeforeAnyConnection) {
+    // No server address: the URL has no host, so the login fails without a connection and says where it went.
+    for (const bool empty_file : {false, true}) {
+        SCOPED_TRACE(empty_file ? "empty settings file" : "no settings file");
+        TempDir dir;
+        if (empty_file) {
+            dir.Write("config.ini", "");
+        }
+        FakeClock clock;
+        MemoryLog log;
+        RunContext context(clock, log);
+        AuditService service(context, dir.file("config.ini"));
+        bool started = false;
+        service.HandleStart(started);
+        RunAudit(context);
+        EXPECT_EQ(log.Lines(),
+                  (std::vector<std::string>{"Service started, IP " + GetLocalAddress(), "",
+                                            "http:///app/index.php/zurmo/api/login", "Erro no login"}));
+    }
+}
+
+} // namespace
+} // namespace telva::test
