@@ -101,6 +101,19 @@ inline std::vector<std::string> ReadLines(const std::string& address) {
     return {"SNMP trying IP " + address, "SNMP OK IP " + address};
 }
 
+// The lines of a printer that left `unanswered` of its six queries without an answer.
+inline std::vector<std::string> NoAnswerLines(const std::string& address, int unanswered = 6) {
+    return {"SNMP trying IP " + address,
+            "SNMP no answer IP " + address + ": " + std::to_string(unanswered) + " of 6 queries unanswered"};
+}
+
+// The run's closing summary line.
+inline std::string Summary(int printers, int read, int partial, int no_answer, const std::string& upload) {
+    return "Audit summary: " + std::to_string(printers) + " printers, " + std::to_string(read) + " read, " +
+           std::to_string(partial) + " partial, " + std::to_string(no_answer) + " no answer; upload " +
+           upload;
+}
+
 inline std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
     std::vector<std::string> all;
     for (const auto& part : parts) {

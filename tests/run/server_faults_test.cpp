@@ -54,18 +54,21 @@ std::vector<ServerCase> Cases() {
         {.name = "FetchRefusedLogsOutWithoutUpload",
          .behaviours = {{"fetch", "refuse", ""}},
          .endpoints = {"login", "fetch", "logout"},
-         .lines = {"Login TELVA ok", "Logout TELVA ok"}},
+         .lines = {"Login TELVA ok",
+                   "Printer list not received: FAILURE: Refused by the contract-server simulator",
+                   "Logout TELVA ok"}},
         {.name = "UploadRefusedStillLogsUpdateAndLogsOut",
          .behaviours = {{"update", "refuse", ""}},
          .endpoints = {"login", "fetch", "update", "logout"},
-         .lines = run_lines({"Update()"}),
+         .lines = run_lines({"Update()", Summary(1, 1, 0, 0, "refused")}),
          .uploads_accepted = {false}},
         {.name = "ServerErrorOnUploadThenTruncatedJsonOnLogout",
          .behaviours = {{"update", "error500", ""},
                         {"logout", "malformed", R"("body": "{\"status\":\"SUCCESS\",\"data\":{")"}},
          .endpoints = {"login", "fetch", "update", "logout"},
          // A 500 has no answer text, also with an envelope; an unreadable answer's text is logged.
-         .lines = run_lines({"@fail " + kUpdate, "Update()", kTruncatedAnswer, "@url " + kLogout}),
+         .lines = run_lines({"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, "failed"), kTruncatedAnswer,
+                             "@url " + kLogout}),
          .uploads_accepted = {false}},
         {.name = "FetchCutByResetThenLogoutRedirected",
          .behaviours = {{"fetch", "close_mid", R"("bytes": 10, "reset": true)"},
@@ -81,7 +84,8 @@ std::vector<ServerCase> Cases() {
         {.name = "UploadNeverAnsweredEndsAtTheIdleLimitAndDrippingLogoutAtTheTotalLimit",
          .behaviours = {{"update", "hang", R"("seconds": 10)"}, {"logout", "drip", R"("interval": 0.25)"}},
          .endpoints = {"login", "fetch", "update", "logout"},
-         .lines = run_lines({"@fail " + kUpdate, "Update()", "@fail " + kLogout}),
+         .lines =
+             run_lines({"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, "failed"), "@fail " + kLogout}),
          .uploads_accepted = {true},
          .idle_ms = 600,
          .total_ms = 1500,
@@ -95,7 +99,7 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionExpiredOnFetchLogsInAgainAndRepostsTheForm",
          .behaviours = {{"fetch", "expire", R"("times": 1)"}},
          .endpoints = {"login", "fetch", "login", "fetch", "update", "logout"},
-         .lines = Join({{"Login TELVA ok"}, run_lines({"Update()"})}),
+         .lines = Join({{"Login TELVA ok"}, run_lines({"Update()", Summary(1, 1, 0, 0, "accepted")})}),
          .uploads_accepted = {true},
          .also =
              [](const Outcome& outcome) {
@@ -106,7 +110,7 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionExpiredOnUploadRepostsTheSameFormOnce",
          .behaviours = {{"update", "expire", R"("times": 1)"}},
          .endpoints = {"login", "fetch", "update", "login", "update", "logout"},
-         .lines = run_lines({"Login TELVA ok", "Update()"}),
+         .lines = run_lines({"Login TELVA ok", "Update()", Summary(1, 1, 0, 0, "accepted")}),
          .uploads_accepted = {false, true},
          .also =
              [](const Outcome& outcome) {
@@ -119,7 +123,9 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionExpiringOnEveryFetchAndLogoutLogsInOncePerCall",
          .behaviours = {{"fetch", "expire", ""}, {"logout", "expire", ""}},
          .endpoints = {"login", "fetch", "login", "fetch", "logout", "login", "logout"},
-         .lines = {"Login TELVA ok", "Login TELVA ok", "Login TELVA ok", "Logout TELVA ok"}},
+         .lines = {"Login TELVA ok", "Login TELVA ok",
+                   "Printer list not received: FAILURE: Sign in required.", "Login TELVA ok",
+                   "Logout TELVA ok"}},
         {.name = "SignInRequiredOnEveryAnswerEndsAtTheLogin",
          .behaviours = {{"*", "expire", ""}},
          // The login's re-login is its own login request; it does not start another one.
@@ -128,7 +134,7 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionTextsWithLineBreaksInjectNoHeader",
          .behaviours = {{"login", "crlf_session", R"("where": "both")"}},
          .endpoints = {"login", "fetch", "update", "logout"},
-         .lines = run_lines({"Update()"}),
+         .lines = run_lines({"Update()", Summary(1, 1, 0, 0, "accepted")}),
          .uploads_accepted = {true},
          .also =
              [](const Outcome& outcome) {
