@@ -32,6 +32,10 @@ AuditService::AuditService(RunContext& context, std::string settings_path, Servi
     };
 }
 
+AuditService::~AuditService() {
+    context_.stop_requested = nullptr;
+}
+
 void AuditService::HandleStart(bool& started) {
     const std::string local_address = GetLocalAddress();
     context_.settings = ReadSettings(settings_path_);
