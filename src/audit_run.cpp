@@ -1,8 +1,8 @@
 #include "audit_run.h"
 
+#include "printer_reader.h"
 #include "server/api_endpoints.h"
 #include "server/form_fields.h"
-#include "snmp/snmp_client.h"
 
 #include <exception>
 #include <optional>
@@ -23,41 +23,6 @@ std::string ReadMember(const JsonValue& printer, std::size_t position, const cha
         return "printer " + std::to_string(position) + " \"" + name + "\" cannot be read: " + error.what();
     }
     return {};
-}
-
-// What reading one printer gave: the readings, and how many of its queries got an answer (an answer with
-// an error status, such as an identifier the printer does not hold, is an answer).
-struct PrinterReading {
-    CounterReadings readings;
-    std::size_t answered = 0;
-};
-
-// Reads the six counters of one printer; an error ends this printer's queries only.
-PrinterReading ReadPrinter(RunContext& context, const Printer& printer) {
-    PrinterReading result;
-    std::optional<SnmpClient> client;
-    try {
-        context.Log("SNMP trying IP " + printer.address);
-        client.emplace(context.snmp);
-        for (std::size_t k = 0; k < kCounterCount; ++k) {
-            client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, result.readings[k]);
-            if (client->answered()) {
-                ++result.answered;
-            }
-        }
-        // A printer that left queries unanswered is not reported as read: its readings are missing.
-        if (result.answered == kCounterCount) {
-            context.Log("SNMP OK IP " + printer.address);
-        } else {
-            context.Log("SNMP no answer IP " + printer.address + ": " +
-                        std::to_string(kCounterCount - result.answered) + " of " +
-                        std::to_string(kCounterCount) + " queries unanswered");
-        }
-    } catch (const std::exception& error) {
-        const std::int32_t status = client ? client->error_status() : 0;
-        context.Log("Error " + std::to_string(status) + " - " + error.what());
-    }
-    return result;
 }
 
 // The answer's status and error texts for the log: control characters removed, at most 200 characters.
@@ -161,8 +126,7 @@ void RunAudit(RunContext& context) {
     context.Log("Printer count " + std::to_string(count));
     std::size_t read = 0;
     std::size_t partial = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const PrinterReading reading = ReadPrinter(context, list.printers[i]);
+    const auto take = [&](std::size_t i, const PrinterReading& reading) {
         if (reading.answered == kCounterCount) {
             ++read;
         } else if (reading.answered > 0) {
@@ -173,7 +137,15 @@ void RunAudit(RunContext& context) {
             form.AddField(prefix + kCounterFields[k].upload_key + "]", reading.readings[k]);
         }
         form.AddField(prefix + "cid]", list.printers[i].id);
-        list.printers[i] = Printer(); // done with: the memory passes to the form as the run goes on
+        // Done with: the memory passes to the form as the run goes on. This printer's reading has ended, so
+        // no reading thread looks at it any more.
+        list.printers[i] = Printer();
+    };
+    const ReadOutcome outcome = ReadPrinters(context, list.printers, context.settings.parallel, take);
+    if (outcome.stop != StopRequest::None) {
+        context.Log(std::string("Run cut short by a ") +
+                    (outcome.stop == StopRequest::Shutdown ? "shutdown" : "stop") + ": " +
+                    std::to_string(outcome.finished) + " of " + std::to_string(count) + " printers read");
     }
     form.AddField("data[count]", std::to_string(count));
     form.AddField("data[number]", context.settings.contract_number);

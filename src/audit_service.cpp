@@ -19,6 +19,21 @@ AuditService::AuditService(RunContext& context, std::string settings_path, Servi
     on_start = [this](Service&, bool& started) { HandleStart(started); };
     on_stop = [this](Service&, bool& stopped) { HandleStop(stopped); };
     on_execute = [this](Service&) { HandleExecute(); };
+    // A run asks this between its queries, so that a stop or shutdown need not wait for every printer.
+    context_.stop_requested = [this] {
+        switch (WaitingStopRequest()) {
+        case kControlShutdown:
+            return StopRequest::Shutdown;
+        case kControlStop:
+            return StopRequest::Stop;
+        default:
+            return StopRequest::None;
+        }
+    };
+}
+
+AuditService::~AuditService() {
+    context_.stop_requested = nullptr;
 }
 
 void AuditService::HandleStart(bool& started) {

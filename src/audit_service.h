@@ -19,6 +19,8 @@ public:
     // operating system's service facilities.
     AuditService(RunContext& context, std::string settings_path,
                  ServiceBinding& binding = PlatformServiceBinding());
+    // Leaves the run context without its question about waiting stops (it asks this service).
+    ~AuditService() override;
 
     // Chooses the local address, loads the settings, derives the server URL and writes the start line.
     // Leaves `started` true.

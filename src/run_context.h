@@ -9,6 +9,7 @@
 #include "snmp/snmp_timing.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,11 @@ struct Settings {
     std::string password;        // "pass"
     std::string base_url;        // server URL prefix ending in "/app/index.php/"
     std::string local_address;   // the machine's chosen IPv4 address, possibly empty
+    int parallel = 1;            // "paralelo": how many printers are read at the same time, 1 to 256
 };
+
+// A request to end the service that has come in while a run is going on.
+enum class StopRequest { None, Stop, Shutdown };
 
 // The current server login; both texts are empty while no session is held.
 struct ServerSession {
@@ -53,8 +58,12 @@ struct RunContext {
     SnmpTiming snmp;
     Clock& clock;
     LogSink& log;
+    // Whether a stop or shutdown is waiting for the service; asked between a run's printer queries, from
+    // any of the threads that read printers, and never consumes the request. Empty: never.
+    std::function<StopRequest()> stop_requested;
 
     void Log(std::string_view message) noexcept { log.Write(message); }
+    StopRequest PendingStop() const { return stop_requested ? stop_requested() : StopRequest::None; }
 };
 
 } // namespace telva

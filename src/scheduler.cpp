@@ -29,6 +29,12 @@ void RunScheduleLoop(Service& service, Clock& clock, const std::string& schedule
             }
             run_now = false;
             run_audit();
+            // A stop or shutdown that came during the run has cut it short; it is handled at once rather
+            // than after the pause.
+            if (thread->WaitingStopRequest() != 0) {
+                thread->ProcessRequests();
+                continue;
+            }
         }
         clock.Sleep(kSchedulePauseMs);
         thread->ProcessRequests();

@@ -19,7 +19,8 @@ inline constexpr std::uint32_t kSchedulePauseMs = 10000;
 std::string RenderScheduleTime(const platform::LocalDateTime& time, const std::string& separator);
 
 // The loop of the execute handler. `run_now` (set when the process starts) makes the next check start a run
-// whatever the time; the loop clears it just before each run. Returns once the service thread is
+// whatever the time; the loop clears it just before each run. A stop or shutdown waiting when a run ends is
+// handled without the pause. Returns once the service thread is
 // terminated; an error out of the delay or the run leaves it at once. Must run on the service thread of
 // `service`.
 void RunScheduleLoop(Service& service, Clock& clock, const std::string& schedule_time, bool& run_now,

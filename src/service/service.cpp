@@ -32,9 +32,30 @@ void ForwardControlRequest(std::uint32_t code) {
 ServiceThread::ServiceThread(Service& service, std::unique_ptr<ControlRequestQueue> queue)
     : service_(service), queue_(std::move(queue)) {}
 
+void ServiceThread::Post(std::uint32_t code) {
+    if (code == kControlStop) {
+        stops_waiting_.fetch_add(1);
+    } else if (code == kControlShutdown) {
+        shutdowns_waiting_.fetch_add(1);
+    }
+    queue_->Post(code);
+}
+
+std::uint32_t ServiceThread::WaitingStopRequest() const {
+    if (shutdowns_waiting_.load() > 0) {
+        return kControlShutdown;
+    }
+    return stops_waiting_.load() > 0 ? kControlStop : 0;
+}
+
 void ServiceThread::ProcessRequests() {
     while (const auto next = queue_->TakeNext()) {
         const std::uint32_t code = *next;
+        if (code == kControlStop) {
+            stops_waiting_.fetch_sub(1);
+        } else if (code == kControlShutdown) {
+            shutdowns_waiting_.fetch_sub(1);
+        }
         const ServiceState old_state = service_.Status();
         try {
             bool ok = true;
@@ -99,6 +120,11 @@ ServiceThread* Service::CurrentThread() const {
     return service_thread_.get();
 }
 
+std::uint32_t Service::WaitingStopRequest() const {
+    const std::lock_guard lock(thread_mutex_);
+    return service_thread_ != nullptr ? service_thread_->WaitingStopRequest() : 0;
+}
+
 void Service::LogMessage(const std::string& message) {
     try {
         const std::lock_guard lock(log_mutex_);
@@ -124,7 +150,7 @@ void Service::ReportStatus() {
 void Service::QueueControlRequest(std::uint32_t code) {
     const std::lock_guard lock(thread_mutex_);
     if (service_thread_) {
-        service_thread_->Queue().Post(code);
+        service_thread_->Post(code);
     }
 }
 

@@ -33,10 +33,18 @@ public:
     void Terminate() { terminated_.store(true); }
     ControlRequestQueue& Queue() { return *queue_; }
 
+    // Any thread: queues `code` (Queue().Post) and counts it when it is a stop or a shutdown.
+    void Post(std::uint32_t code);
+    // Any thread: kControlShutdown or kControlStop while such a request waits in the queue (a shutdown
+    // first), 0 otherwise. Takes nothing from the queue: ProcessRequests handles the request as ever.
+    std::uint32_t WaitingStopRequest() const;
+
 private:
     Service& service_;
     std::unique_ptr<ControlRequestQueue> queue_;
     std::atomic<bool> terminated_{false};
+    std::atomic<int> stops_waiting_{0};
+    std::atomic<int> shutdowns_waiting_{0};
 };
 
 // The service manager's handler call: one control code, no context.
@@ -69,6 +77,9 @@ public:
     bool Terminated() const;
     // The running service thread, or null outside its life.
     ServiceThread* CurrentThread() const;
+    // Any thread: the stop or shutdown waiting in the service thread's queue (ServiceThread::
+    // WaitingStopRequest); 0 while none waits or there is no service thread.
+    std::uint32_t WaitingStopRequest() const;
 
     // Writes one error entry to the system event log under the source `name` (opened at first use).
     void LogMessage(const std::string& message);

@@ -116,6 +116,14 @@ bool IsValidScheduleTime(std::string_view text, std::string_view separator) {
     return (hours[0] - '0') * 10 + (hours[1] - '0') <= 23 && minutes[0] <= '5';
 }
 
+int ParallelReadings(std::string_view text) {
+    const std::optional<std::int32_t> value = ParseSettingInteger(text);
+    if (!value || *value < 1) {
+        return 1;
+    }
+    return *value > kMaxParallel ? kMaxParallel : static_cast<int>(*value);
+}
+
 Settings ReadSettings(const std::string& path) {
     Settings settings;
     // "timeout" is read for compatibility with existing files; nothing uses its value.
@@ -126,6 +134,7 @@ Settings ReadSettings(const std::string& path) {
     settings.user_name = ReadSettingText(path, kSettingsSection, "user", "vrel");
     settings.password = ReadSettingText(path, kSettingsSection, "pass", "24680");
     settings.base_url = DeriveBaseUrl(settings.server_address);
+    settings.parallel = ParallelReadings(ReadSettingText(path, kSettingsSection, "paralelo", ""));
     return settings;
 }
 

@@ -14,6 +14,13 @@ namespace telva {
 
 inline constexpr const char* kSettingsSection = "SERVIDOR";
 
+// The most printers a run reads at the same time.
+inline constexpr int kMaxParallel = 256;
+
+// The value of "paralelo": the whole number the text holds, 256 at most; 1 for an empty text, zero, a
+// negative number or a text that is not a number.
+int ParallelReadings(std::string_view text);
+
 // The full path of the settings file: the executable's directory followed by "config.ini".
 std::string SettingsFilePath();
 

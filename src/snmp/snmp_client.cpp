@@ -26,8 +26,24 @@ void OpenBound(platform::UdpSocket& socket, std::uint16_t port) {
 
 } // namespace
 
-SnmpClient::SnmpClient(const SnmpTiming& timing)
-    : timing_(timing), request_(EmptyMessage("", "")), reply_(EmptyMessage("", "")) {}
+bool HoldTrapPort(platform::UdpSocket& socket, std::uint16_t port) {
+    if (const int code = socket.Open(); code != 0) {
+        RaiseSocketError(code);
+    }
+    if (socket.Bind(port) != 0) {
+        socket.Close();
+        return false;
+    }
+    return true;
+}
+
+std::string TrapPortInUseLine(std::uint16_t port) {
+    return "Port " + std::to_string(port) + " is held by another program; printers are read without it";
+}
+
+SnmpClient::SnmpClient(const SnmpTiming& timing, bool hold_trap_port)
+    : timing_(timing), request_(EmptyMessage("", "")), reply_(EmptyMessage("", "")),
+      hold_trap_port_(hold_trap_port) {}
 
 SnmpClient::~SnmpClient() = default;
 
@@ -59,8 +75,10 @@ void SnmpClient::OpenSockets() {
     if (!request_socket_.IsOpen()) {
         OpenBound(request_socket_, 0);
     }
-    if (!trap_socket_.IsOpen()) {
-        OpenBound(trap_socket_, timing_.trap_port);
+    // The trap socket is held while it can be; once its port turned out taken, the client does not try
+    // again.
+    if (hold_trap_port_ && !trap_port_in_use_ && !trap_socket_.IsOpen()) {
+        trap_port_in_use_ = !HoldTrapPort(trap_socket_, timing_.trap_port);
     }
 }
 

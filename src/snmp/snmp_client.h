@@ -2,7 +2,9 @@
 // The SNMP version 1 client that reads one value per query: one GetRequest datagram to the printer's agent
 // port, one bounded wait, and the first datagram that comes back, from whatever sender. A client is made for
 // one printer, used by one thread, and discarded; its two sockets (the request socket and the trap socket on
-// the local trap port) are opened by the first query and closed with it.
+// the local trap port) are opened by the first query and closed with it. The trap socket is never read: when
+// another program holds the trap port, the client goes on with the request socket alone, which is the one
+// the answers come to.
 
 #include "platform/udp.h"
 #include "snmp/snmp_message.h"
@@ -14,11 +16,20 @@
 
 namespace telva {
 
+// Opens `socket` and binds it to the local trap `port`. False (and the socket closed) when the port is in
+// use; throws SnmpError when no socket can be opened.
+bool HoldTrapPort(platform::UdpSocket& socket, std::uint16_t port);
+
+// The line a run writes, once, when the trap port is held by another program.
+std::string TrapPortInUseLine(std::uint16_t port);
+
 class SnmpClient {
 public:
     static constexpr std::size_t kReceiveBufferSize = 8192;
 
-    explicit SnmpClient(const SnmpTiming& timing = SnmpTiming());
+    // `hold_trap_port` false: the client opens no trap socket (a caller that reads many printers at once
+    // holds the one trap socket of the run itself).
+    explicit SnmpClient(const SnmpTiming& timing = SnmpTiming(), bool hold_trap_port = true);
     ~SnmpClient();
     SnmpClient(const SnmpClient&) = delete;
     SnmpClient& operator=(const SnmpClient&) = delete;
@@ -46,6 +57,9 @@ public:
     // The waits and ports the next query uses.
     SnmpTiming& timing() { return timing_; }
 
+    // Whether the trap port could not be bound because it is in use: the queries then go on without it.
+    bool trap_port_in_use() const { return trap_port_in_use_; }
+
     // The local port of the request socket (0 while it is closed).
     std::uint16_t RequestPort() const;
 
@@ -57,6 +71,8 @@ private:
     SnmpMessage request_;
     SnmpMessage reply_;
     bool answered_ = false;
+    bool hold_trap_port_ = true;
+    bool trap_port_in_use_ = false;
     platform::UdpSocket request_socket_;
     platform::UdpSocket trap_socket_;
     std::vector<std::uint8_t> receive_buffer_;

@@ -72,3 +72,55 @@ class AuditRepeatLinesTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def load_site_fleet():
+    import importlib.machinery
+    import importlib.util
+    loader = importlib.machinery.SourceFileLoader("site_fleet", os.path.join(ROOT, "tools", "site-fleet"))
+    spec = importlib.util.spec_from_loader("site_fleet", loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+class SiteFleetTest(unittest.TestCase):
+    """tools/site-fleet's list and answers, as the field section relies on them."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.site = load_site_fleet()
+
+    def test_every_stretch_of_the_list_has_the_mix_of_the_whole(self):
+        kinds = self.site.spread({"answering": 800, "silent": 100, "refusing": 100})
+        self.assertEqual(len(kinds), 1000)
+        for start in range(0, 1000, 100):
+            part = kinds[start:start + 100]
+            self.assertEqual((part.count("answering"), part.count("silent"), part.count("refusing")), (80, 10, 10))
+        self.assertNotEqual(kinds[:10].count("silent"), 0)
+
+    def test_addresses_stay_on_loopback_and_skip_0_and_255(self):
+        where = self.site.addresses("127.1.0.250", 10)
+        self.assertEqual(where[:5], ["127.1.0.250", "127.1.0.251", "127.1.0.252", "127.1.0.253", "127.1.0.254"])
+        self.assertEqual(where[5], "127.1.1.1")
+        for address in where:
+            self.assertTrue(ipaddress.ip_address(address).is_loopback)
+
+    def test_answers_a_get_request_with_its_request_id_and_the_counter(self):
+        site = self.site
+        oid = site.oid_content("1.3.6.1.2.1.43.10.2.1.4.1.1")
+        values = {oid: 4294967295}
+
+        def get(community, identifier, request_id=b"\x00"):
+            binding = site.tlv(0x30, site.tlv(0x06, identifier) + b"\x04\x00")
+            pdu = site.tlv(0x02, request_id) + b"\x02\x01\x00\x02\x01\x00" + site.tlv(0x30, binding)
+            return site.tlv(0x30, b"\x02\x01\x00" + site.tlv(0x04, community) + site.tlv(0xA0, pdu))
+
+        reply = site.answer(get(b"quarno", oid, b"\x01\x02"), values)
+        self.assertTrue(reply.endswith(site.tlv(0x06, oid) + b"\x41\x05\x00\xff\xff\xff\xff"))
+        self.assertIn(site.tlv(0x02, b"\x01\x02") + b"\x02\x01\x00", reply)  # its request id, status 0
+        self.assertIn(b"\xa2", reply)
+        other = site.answer(get(b"quarno", site.oid_content("1.3.6.1.2.1.1.1.0")), values)
+        self.assertIn(b"\x02\x01\x00\x02\x01\x02\x02\x01\x01", other)  # request id 0, noSuchName, index 1
+        self.assertIsNone(site.answer(get(b"public", oid), values))
+        self.assertIsNone(site.answer(b"\x30\x03\x02\x01", values))

@@ -134,7 +134,7 @@ TEST(SystemdUnitText, HoldsTheRegistrationValues) {
               "[Service]\n"
               "Type=notify\n"
               "ExecStart=/opt/telva4-audit/telva4_audit\n"
-              "TimeoutStopSec=20min\n"
+              "TimeoutStopSec=30s\n"
               "\n"
               "[Install]\n"
               "WantedBy=multi-user.target\n");

@@ -170,14 +170,14 @@ TEST(Scheduler, AStartRunThatOutlastsTheMinuteMissesTheDay) {
     EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(2, 59, 55)});
 }
 
-TEST(Scheduler, StopDuringALongDelayWaitsForDelayRunAndPause) {
+TEST(Scheduler, StopDuringALongDelayWaitsForDelayAndRunButNotThePause) {
     SchedulerRun run("03:00", At(3, 0, 0), false);
     run.clock.delays = {9 * 60 * 1000};
     run.run_length = 30 * kSecond;
     run.stop_at = At(3, 0, 0); // queued as the delay begins
     run.Run();
     EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(3, 9, 0)});
-    EXPECT_EQ(run.stops, std::vector<std::int64_t>{At(3, 9, 40)});
+    EXPECT_EQ(run.stops, std::vector<std::int64_t>{At(3, 9, 30)});
 }
 
 TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {

@@ -110,6 +110,20 @@ TEST_F(SettingsFile, Utf16FileIsNotReadable) {
 }
 #endif
 
+TEST_F(SettingsFile, ParaleloIsAWholeNumberFrom1To256) {
+    EXPECT_EQ(ReadSettings(Path()).parallel, 1); // no file
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"16", 16}, {" 64", 64}, {"256", 256}, {"257", 256}, {"100000", 256}, {"0", 1},
+        {"-3", 1},  {"", 1},     {"abc", 1},   {"8x", 1},    {"2.5", 1},      {"99999999999", 1},
+    };
+    for (const auto& [text, parallel] : cases) {
+        Write("[SERVIDOR]\r\ncontrato=77\r\nparalelo=" + text + "\r\n");
+        EXPECT_EQ(ReadSettings(Path()).parallel, parallel) << "paralelo=" << text;
+    }
+    Write("[SERVIDOR]\r\ncontrato=77\r\n");
+    EXPECT_EQ(ReadSettings(Path()).parallel, 1);
+}
+
 TEST(SettingsFileReadable, MissingFileIsNotReadable) {
     EXPECT_FALSE(SettingsFileReadable("printer..invalid/config.ini"));
 }
