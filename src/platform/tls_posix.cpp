@@ -18,10 +18,11 @@
 namespace telva::platform {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
-std::uint32_t MillisecondsUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+std::uint32_t MillisecondsUntil(SteadyClock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
     return left <= 0 ? 0 : static_cast<std::uint32_t>(std::min<long long>(left, UINT32_MAX));
 }
 
@@ -107,7 +108,7 @@ struct TlsConnection::Engine {
     }
 
     // Sends what OpenSSL has written into the outgoing buffer.
-    int Flush(std::uint32_t idle_ms, Clock::time_point deadline) {
+    int Flush(std::uint32_t idle_ms, SteadyClock::time_point deadline) {
         char* data = nullptr;
         const long size = BIO_get_mem_data(outgoing, &data);
         if (size <= 0) {
@@ -140,7 +141,7 @@ TlsConnection::~TlsConnection() = default;
 
 TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, const std::string& ca_file,
                                  std::uint32_t connect_ms, std::uint32_t idle_ms,
-                                 Clock::time_point deadline) {
+                                 SteadyClock::time_point deadline) {
     engine_ = std::make_unique<Engine>();
     Engine& engine = *engine_;
     ERR_clear_error();
@@ -177,8 +178,8 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     }
     SSL_set_connect_state(engine.ssl);
 
-    const Clock::time_point handshake_end =
-        std::min(Clock::now() + std::chrono::milliseconds(connect_ms), deadline);
+    const SteadyClock::time_point handshake_end =
+        std::min(SteadyClock::now() + std::chrono::milliseconds(connect_ms), deadline);
     if (const int code = engine.tcp.Connect(host, port, MillisecondsUntil(handshake_end)); code != 0) {
         return SocketFailure(code);
     }
@@ -212,7 +213,8 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     }
 }
 
-TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms, Clock::time_point deadline) {
+TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
+                                 SteadyClock::time_point deadline) {
     Engine& engine = *engine_;
     while (!bytes.empty()) {
         const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 16 * 1024));
@@ -232,7 +234,7 @@ TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t t
                                  std::size_t& received) {
     Engine& engine = *engine_;
     received = 0;
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    const SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
     const int piece = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
     while (true) {
         const int count = SSL_read(engine.ssl, buffer, piece);
