@@ -194,7 +194,10 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
             return VerifyFailure(verdict);
         }
         if (error == SSL_ERROR_NONE) {
-            return sent == 0 ? TlsStatus{} : Failure(TlsFailure::kClosed);
+            if (sent != 0) {
+                return sent == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+            }
+            return {};
         }
         if (error != SSL_ERROR_WANT_READ) {
             return HandshakeFailure();

@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <ws2tcpip.h>
+
 #include <schannel.h>
 #include <security.h>
 #include <wincrypt.h>
@@ -22,13 +24,15 @@
 // bounded waits. The certificate is checked by this code after the handshake (manual validation): the chain
 // is built on the machine's store, with the CA file's certificates as further trusted roots, and checked by
 // the SSL policy for the host name. Nothing of the caller's is encrypted before that check has passed.
+// The protocol is TLS 1.2: a later version needs the SCH_CREDENTIALS interface of newer Windows releases.
 
 namespace telva::platform {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr DWORD kIgnoreUnknownCa = 0x00000100; // SECURITY_FLAG_IGNORE_UNKNOWN_CA of the SSL policy
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;    // SECURITY_FLAG_IGNORE_UNKNOWN_CA of the SSL policy
+constexpr DWORD kIgnoreNameMismatch = 0x00001000; // SECURITY_FLAG_IGNORE_CERT_CN_INVALID of the SSL policy
 constexpr std::size_t kMaxHandshakeBytes = 256 * 1024;
 
 std::uint32_t MillisecondsUntil(SteadyClock::time_point deadline) {
@@ -60,6 +64,46 @@ TlsStatus SocketFailure(int code) {
 bool LooksLikeTls(const std::string& bytes) {
     const auto type = static_cast<unsigned char>(bytes[0]);
     return type >= 20 && type <= 24 && (bytes.size() < 2 || bytes[1] == 3);
+}
+
+// The address bytes of `host` when it is an IPv4 or IPv6 literal; empty for a name.
+std::string AddressBytes(const std::string& host) {
+    in_addr v4{};
+    in6_addr v6{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+        return std::string(reinterpret_cast<const char*>(&v4), sizeof v4);
+    }
+    if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) {
+        return std::string(reinterpret_cast<const char*>(&v6), sizeof v6);
+    }
+    return {};
+}
+
+// Whether the certificate's subject alternative names hold the IP address `address` (its bytes). The SSL
+// policy matches names only on some systems, so an address is matched here on all of them.
+bool CertificateNamesAddress(PCCERT_CONTEXT certificate, const std::string& address) {
+    const CERT_INFO* info = certificate->pCertInfo;
+    const CERT_EXTENSION* extension =
+        CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+    if (extension == nullptr) {
+        return false;
+    }
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size) ||
+        names == nullptr) {
+        return false;
+    }
+    bool found = false;
+    for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+                entry.IPAddress.cbData == address.size() &&
+                std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+    }
+    LocalFree(names);
+    return found;
 }
 
 // Reads the whole file at `path` (UTF-8); none when it cannot be read.
@@ -178,6 +222,13 @@ TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const st
         verdict = Failure(TlsFailure::kCertificate, "revoked");
     } else if ((trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
         verdict = Failure(TlsFailure::kCertificate, "not for server authentication");
+    }
+    if (const std::string address = AddressBytes(host); verdict.ok() && !address.empty()) {
+        if (CertificateNamesAddress(certificate, address)) {
+            checks |= kIgnoreNameMismatch;
+        } else {
+            verdict = Failure(TlsFailure::kNameMismatch);
+        }
     }
     if (!verdict.ok()) {
         CertFreeCertificateChain(chain);

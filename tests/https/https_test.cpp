@@ -46,7 +46,7 @@ public:
         if (!ports) {
             throw std::runtime_error("no ports.json in " + directory_);
         }
-        for (const char* name : {"plain", "good", "expired", "silent"}) {
+        for (const char* name : {"plain", "good", "expired", "address", "silent"}) {
             ports_[name] = ValueText(*FindMember(ports->root(), name));
         }
     }
@@ -161,6 +161,19 @@ TEST_F(HttpsClient, UnverifiedServersGetNothingAndTheFailureIsNamed) {
     // A refused connection is a socket failure as over plain HTTP.
     EXPECT_EQ(FailureOf([&] { trusting.PostForm("https://127.0.0.1:1/app/", form); }),
               Failure("Socket Error # 10061\r\nConnection refused.", false));
+}
+
+TEST_F(HttpsClient, CertificateForAnAddressMatchesOnlyThatAddress) {
+    const std::string scenario = ScenarioName("");
+    servers_.Script(scenario, kOk);
+    const HttpClient client = HttpClient::ForCredentials("user", "secret", limits_, servers_.CaFile());
+    EXPECT_EQ(client.PostForm(servers_.Url("https", "127.0.0.1", "address", scenario), Form()),
+              R"({"status":"SUCCESS","data":{"n":1},"errors":null})");
+    EXPECT_EQ(
+        FailureOf([&] { client.PostForm(servers_.Url("https", "localhost", "address", scenario), Form()); }),
+        std::make_pair(std::string("TLS: certificate is not for the name localhost"), true));
+    EXPECT_TRUE(servers_.Received(scenario, 1));
+    EXPECT_FALSE(servers_.Received(scenario, 2));
 }
 
 TEST_F(HttpsClient, HandshakeEndsWithTheConnectLimit) {

@@ -6,13 +6,15 @@
     tls_server.py stop --dir DIR      ends that server by its pid
     tls_server.py run --dir DIR       the server itself, in the foreground
 
-At start a test CA and two server certificates for the name "localhost" are made with `openssl` in DIR:
-ca.pem (the CA, to be named by "certificado"), good.pem (valid for two days) and expired.pem (its validity
-ended before it began). The server listens on 127.0.0.1 only, at free ports written to DIR/ports.json:
+At start a test CA and three server certificates are made with `openssl` in DIR: ca.pem (the CA, to be
+named by "certificado"); for the name "localhost", good.pem (valid for two days) and expired.pem (its
+validity ended before it began); address.pem for the address 127.0.0.1 alone. The server listens on
+127.0.0.1 only, at free ports written to DIR/ports.json:
 
     plain     HTTP, the scripted server of tests/http (it answers a TLS hello with 400, as web servers do)
     good      TLS with good.pem, the same scripted answers and records
     expired   TLS with expired.pem
+    address   TLS with address.pem
     silent    accepts connections (the kernel does) and never says a word
 
 Requests over TLS are recorded like plain ones (DIR/<scenario>/N.raw, the decrypted bytes). The server name
@@ -52,9 +54,17 @@ def make_certificates(directory):
             "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=directory)
     openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", "server.key", "-out",
             "server.csr", "-subj", "/CN=localhost", cwd=directory)
-    for name, days in (("good", "2"), ("expired", "-1")):
-        openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
-                "-sha256", "-days", days, "-extfile", "server.ext", "-out", name + ".pem", cwd=directory)
+    with open(os.path.join(directory, "address.ext"), "w") as handle:
+        handle.write("basicConstraints=critical,CA:FALSE\n"
+                     "keyUsage=critical,digitalSignature,keyEncipherment\n"
+                     "extendedKeyUsage=serverAuth\n"
+                     "subjectAltName=IP:127.0.0.1\n")
+    # The address certificate's subject names no host, so that only its address can match.
+    openssl("req", "-new", "-key", "server.key", "-out", "address.csr", "-subj", "/CN=TELVA test server",
+            cwd=directory)
+    for name, days, request in (("good", "2", "server"), ("expired", "-1", "server"), ("address", "2", "address")):
+        openssl("x509", "-req", "-in", request + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                "-sha256", "-days", days, "-extfile", request + ".ext", "-out", name + ".pem", cwd=directory)
 
 
 class TlsServer(scripted_server.Server):
@@ -91,7 +101,7 @@ def run(directory):
     make_certificates(directory)
     sni_lock = threading.Lock()
     servers = {"plain": scripted_server.Server(("127.0.0.1", 0), scripted_server.Handler)}
-    for name in ("good", "expired"):
+    for name in ("good", "expired", "address"):
         servers[name] = TlsServer(("127.0.0.1", 0), scripted_server.Handler,
                                   tls_context(directory, name + ".pem", sni_lock), directory)
     silent = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
