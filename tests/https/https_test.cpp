@@ -107,7 +107,11 @@ protected:
 
 TEST_F(HttpsClient, UploadArrivesInsideTlsByteForByteAsOverHttp) {
     const std::string scenario = ScenarioName("");
-    servers_.Script(scenario, kOk);
+    // The third answer spans many TLS records and comes in chunks.
+    const std::string big_data(300000, 'y');
+    const std::string ok = R"({"body": "{\"status\":\"SUCCESS\",\"data\":{\"n\":1},\"errors\":null}"})";
+    servers_.Script(scenario, "[" + ok + "," + ok + R"(,{"framing": "chunked", "body": "{\"data\":\")" +
+                                  big_data + R"(\"}"}])");
     FormFields form(test::WorkedExampleMoment());
     form.AddField("data[number]", "77");
     // Longer than one TLS record and than the client's send buffer, with bytes that need encoding.
@@ -126,6 +130,7 @@ TEST_F(HttpsClient, UploadArrivesInsideTlsByteForByteAsOverHttp) {
     EXPECT_NE(head.find("\r\nHost: localhost:" + servers_.Port("good") + "\r\n"), std::string::npos);
     EXPECT_EQ(secure.substr(head.size()), plain.substr(plain.find("\r\n\r\n") + 4));
     EXPECT_EQ(secure.size() - head.size(), form.BodyLength());
+    EXPECT_EQ(client.PostForm(https_url, form), "{\"data\":\"" + big_data + "\"}");
     // The host name went out for SNI.
     EXPECT_NE(ReadBytes(servers_.Path("sni.txt")).find("localhost\n"), std::string::npos);
 }
