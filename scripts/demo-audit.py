@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """One audit run shown end to end (called by scripts/demo after the build).
 
-    scripts/demo-audit.py BINARY
+    scripts/demo-audit.py BINARY [--https]
 
 Starts the contract-server simulator and 12 net-snmp printers on 127.0.0.2 .. 127.0.0.13, serves a list of
 15 printers (the 12, one entry at an address where nothing listens, one asking an agent for an identifier it
@@ -9,6 +9,10 @@ does not have, one whose host name does not resolve), writes config.ini beside B
 the foreground until its first audit has logged out, stops it with SIGTERM, and prints the run's log lines
 and, per printer, what the server received beside what the agent holds. Everything it starts is stopped by
 pid on the way out, also on Ctrl-C. Exit status 0 when every reading matches.
+
+With --https the simulator serves HTTPS with a certificate for 127.0.0.1 issued by a CA made for the demo
+(openssl), the service is given https://127.0.0.1:PORT as "endereco" and that CA as "certificado", and a
+first service start without "certificado" shows the refusal it logs.
 """
 
 import os
@@ -94,19 +98,100 @@ def print_table(printers, upload, known_addresses):
     return mismatches, without_readings
 
 
+class HttpsContractServer(harness.ContractServer):
+    """The simulator serving HTTPS: tools/contract-server with --tls-cert and --tls-key."""
+
+    def __init__(self, directory, printers_path, certificate, key):
+        self.directory = directory
+        os.makedirs(directory, exist_ok=True)
+        self.record_path = os.path.join(directory, "requests.jsonl")
+        port_file = os.path.join(directory, "port.txt")
+        argv = [sys.executable, harness.SERVER_TOOL, "--port", "0", "--printers", printers_path, "--contract",
+                harness.CONTRACT, "--user", harness.USER, "--pass", harness.PASSWORD, "--record", self.record_path,
+                "--port-file", port_file, "--quiet", "--tls-cert", certificate, "--tls-key", key]
+        self.stderr_path = os.path.join(directory, "server.stderr")
+        with open(self.stderr_path, "wb") as stderr:
+            self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                            stderr=stderr)
+
+        def port_known():
+            if self.process.poll() is not None:
+                raise harness.HarnessError("contract-server ended at start: " + self.stderr())
+            if os.path.exists(port_file):
+                with open(port_file) as handle:
+                    return int(handle.read().strip())
+            return None
+
+        self.port = harness.wait_until(port_known, 20, what="the contract-server port file")
+        self.address = "https://127.0.0.1:%d" % self.port
+
+
+def make_certificates(directory):
+    """A CA for the demo and a server certificate for 127.0.0.1 signed by it; returns (ca, cert, key)."""
+    os.makedirs(directory, exist_ok=True)
+    path = lambda name: os.path.join(directory, name)  # noqa: E731
+
+    def openssl(*arguments):
+        subprocess.run(["openssl"] + list(arguments), check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    with open(path("server.ext"), "w") as handle:
+        handle.write("basicConstraints=critical,CA:FALSE\nextendedKeyUsage=serverAuth\n"
+                     "subjectAltName=IP:127.0.0.1\n")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", path("ca.key"), "-out", path("ca.pem"),
+            "-days", "1", "-subj", "/CN=TELVA Demo CA", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", path("server.key"), "-out",
+            path("server.csr"), "-subj", "/CN=127.0.0.1")
+    openssl("x509", "-req", "-in", path("server.csr"), "-CA", path("ca.pem"), "-CAkey", path("ca.key"),
+            "-CAcreateserial", "-days", "1", "-extfile", path("server.ext"), "-out", path("server.pem"))
+    return path("ca.pem"), path("server.pem"), path("server.key")
+
+
+def show_refusal_without_ca(scene, binary):
+    """One service start against the HTTPS simulator without "certificado": the login is refused on the
+    certificate, and nothing reaches the server."""
+    print("First a start without \"certificado\": the demo CA is unknown to the system's trust store ...")
+    service = scene.start_service(binary, in_place=True)
+    service.wait_for_log("Erro no login", timeout=RUN_SECONDS)
+    service.stop()
+    lines = [line for line in scene.log.text().replace("\r\n", "\n").splitlines() if "TLS:" in line]
+    for line in lines:
+        print("  log: " + line)
+    print("  requests the server received: %d\n" % len(scene.server.requests()))
+
+
 def main():
-    if len(sys.argv) != 2:
+    arguments = sys.argv[1:]
+    https = "--https" in arguments
+    if https:
+        arguments.remove("--https")
+    if len(arguments) != 1:
         sys.exit(__doc__)
-    binary = os.path.abspath(sys.argv[1])
+    binary = os.path.abspath(arguments[0])
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, on_signal)
     with Scene(prefix="telva_demo_") as scene:
         print("Starting %d printers (net-snmp agents) on 127.0.0.2 .. 127.0.0.%d ..." % (FLEET_SIZE, FLEET_SIZE + 1))
         fleet = scene.start_fleet(FLEET_SIZE)
         printers = build_list(fleet)
-        server = scene.start_server(printers)
-        print("Contract-server simulator on %s; %d printers in the contract." % (server.address, len(printers.entries)))
-        service = scene.start_service(binary, in_place=True)
+        config = None
+        if https:
+            ca, certificate, key = make_certificates(scene.path("tls"))
+            scene.server = HttpsContractServer(scene.path("server"), printers.write(scene.path("printers.json")),
+                                               certificate, key)
+            scene.on_close(scene.server.stop)
+            server = scene.server
+            print("Contract-server simulator on %s (HTTPS, certificate for 127.0.0.1 from the demo CA %s); "
+                  "%d printers in the contract." % (server.address, ca, len(printers.entries)))
+            show_refusal_without_ca(scene, binary)
+            config = {"extra": {"certificado": ca}}
+            print("Now with certificado=%s ..." % ca)
+        else:
+            server = scene.start_server(printers)
+            print("Contract-server simulator on %s; %d printers in the contract." %
+                  (server.address, len(printers.entries)))
+        service = scene.start_service(binary, in_place=True, config=config)
         print("Service running in the foreground (pid %d), config: %s" % (service.process.pid, service.config_path))
         service.wait_for_log("Logout TELVA ok", timeout=RUN_SECONDS)
         print("First audit done; sending the stop request (SIGTERM), the service ends after its pause ...")

@@ -22,6 +22,7 @@ struct Settings {
     std::string schedule_time;   // "horario", compared as text with the rendered local time
     std::string user_name;       // "user"
     std::string password;        // "pass"
+    std::string ca_file;         // "certificado", made absolute beside the executable; empty when not set
     std::string base_url;        // server URL prefix ending in "/app/index.php/"
     std::string local_address;   // the machine's chosen IPv4 address, possibly empty
     int parallel = 1;            // "paralelo": how many printers are read at the same time, 1 to 256

@@ -14,4 +14,8 @@ std::string ExecutablePath() {
     return std::string(buffer, static_cast<std::size_t>(length));
 }
 
+bool IsAbsolutePath(const std::string& path) {
+    return !path.empty() && path.front() == '/';
+}
+
 } // namespace telva::platform

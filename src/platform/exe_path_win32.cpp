@@ -24,4 +24,13 @@ std::string ExecutablePath() {
     }
 }
 
+bool IsAbsolutePath(const std::string& path) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    if (!path.empty() && separator(path.front())) {
+        return true;
+    }
+    return path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+           path[1] == ':' && separator(path[2]);
+}
+
 } // namespace telva::platform

@@ -4,15 +4,20 @@
 #include "server/answer_text.h"
 #include "server/api_endpoints.h"
 #include "server/http_client.h"
+#include "server/http_error.h"
 
 namespace telva {
 namespace {
 
 // What one request of a call leaves behind: its answer text, if an answer arrived, and the object parsed
-// from it, if it was readable.
+// from it, if it was readable; or, when the TLS connection failed, the words that name the failure.
 struct Exchange {
     std::optional<std::string> answer_text;
     std::optional<JsonDocument> object;
+    std::optional<std::string> tls_failure;
+
+    // The text the failure's first log line shows for this request, if any.
+    const std::optional<std::string>& LogText() const { return answer_text ? answer_text : tls_failure; }
 };
 
 // One request with a freshly prepared client, disposed of before this returns. Never raises.
@@ -25,6 +30,10 @@ Exchange Request(const RunContext& context, const std::string& url, const FormFi
         const std::string& text = *exchange.answer_text;
         exchange.object =
             platform::IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
+    } catch (const HttpError& error) {
+        if (error.tls()) {
+            exchange.tls_failure = error.what();
+        }
     } catch (...) {
         // A failed exchange: whatever arrived is kept for the log.
     }
@@ -63,9 +72,10 @@ std::string RefusalText(const std::string& status, const JsonValue& errors) {
 HttpClient PrepareHttpClient(const RunContext& context) {
     if (context.session.session_id.empty()) {
         return HttpClient::ForCredentials(context.settings.user_name, context.settings.password,
-                                          context.http_limits);
+                                          context.http_limits, context.settings.ca_file);
     }
-    return HttpClient::ForSession(context.session.session_id, context.session.token, context.http_limits);
+    return HttpClient::ForSession(context.session.session_id, context.session.token, context.http_limits,
+                                  context.settings.ca_file);
 }
 
 ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& form, Relogin relogin) {
@@ -74,8 +84,8 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
     try {
         url = context.settings.base_url + std::string(path);
         Exchange exchange = Request(context, url, form);
-        if (exchange.answer_text) {
-            last_answer_text = std::move(*exchange.answer_text);
+        if (exchange.LogText()) {
+            last_answer_text = *exchange.LogText();
         }
         if (!exchange.object) {
             return Fail(context, last_answer_text, url);
@@ -85,8 +95,8 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
             context.session.session_id.clear();
             if (LogIn(context, Relogin::Suppressed)) {
                 exchange = Request(context, url, form);
-                if (exchange.answer_text) {
-                    last_answer_text = std::move(*exchange.answer_text);
+                if (exchange.LogText()) {
+                    last_answer_text = *exchange.LogText();
                 }
                 if (!exchange.object) {
                     return Fail(context, last_answer_text, url);

@@ -37,8 +37,8 @@ struct ApiAnswer {
 // POSTs `form` to context.settings.base_url + `path`, with the credentials or the session headers that
 // context.session selects now, and reads the envelope. When the answer mentions kSessionExpiredPhrase
 // anywhere, logs in again once and repeats the request with the same form. A failed exchange writes two log
-// lines: the last answer text of this call's own requests (empty when none arrived) and the URL. Never
-// raises.
+// lines: the last answer text of this call's own requests (empty when none arrived, the words naming the
+// failure when the TLS connection failed) and the URL. Never raises.
 ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& form,
                   Relogin relogin = Relogin::Allowed);
 

@@ -2,6 +2,7 @@
 
 #include "platform/socket_error_text.h"
 #include "platform/tcp.h"
+#include "platform/tls.h"
 #include "server/answer_text.h"
 #include "server/http_error.h"
 #include "server/http_request.h"
@@ -30,23 +31,106 @@ void CheckSocket(int code) {
     }
 }
 
+// The words a technician reads in the log for a failed TLS connection.
+std::string TlsFailureText(const platform::TlsStatus& status, const HttpTarget& target,
+                           const std::string& ca_file) {
+    using platform::TlsFailure;
+    const std::string where = target.host + ":" + std::to_string(target.port);
+    switch (status.failure) {
+    case TlsFailure::kCaFile:
+        return "TLS: cannot read CA certificates from " + ca_file;
+    case TlsFailure::kTimedOut:
+        return "TLS: no handshake with " + where + " within the time limit";
+    case TlsFailure::kClosed:
+        return "TLS: " + where + " closed the connection during the handshake";
+    case TlsFailure::kNotTls:
+        return "TLS: " + where + " does not speak TLS (plain HTTP?)";
+    case TlsFailure::kHandshake:
+        return "TLS: handshake with " + where + " failed (" + status.detail + ")";
+    case TlsFailure::kSelfSigned:
+        return "TLS: certificate not trusted (self-signed) for " + target.host;
+    case TlsFailure::kUnknownIssuer:
+        return "TLS: certificate not trusted (unknown issuer) for " + target.host;
+    case TlsFailure::kExpired:
+        return "TLS: certificate expired for " + target.host;
+    case TlsFailure::kNotYetValid:
+        return "TLS: certificate not yet valid for " + target.host;
+    case TlsFailure::kNameMismatch:
+        return "TLS: certificate is not for the name " + target.host;
+    case TlsFailure::kCertificate:
+        return "TLS: certificate rejected (" + status.detail + ") for " + target.host;
+    case TlsFailure::kProtocol:
+        return "TLS: connection with " + where + " failed (" + status.detail + ")";
+    case TlsFailure::kNone:
+        break;
+    }
+    return "TLS: connection with " + where + " failed";
+}
+
+// The connection of one request: plain TCP, or TLS for https. Every failure raises HttpError.
+class Channel {
+public:
+    Channel(const HttpTarget& target, const std::string& ca_file) : target_(target), ca_file_(ca_file) {}
+
+    void Connect(std::uint32_t connect_ms, std::uint32_t idle_ms,
+                 std::chrono::steady_clock::time_point deadline) {
+        if (!target_.tls) {
+            CheckSocket(tcp_.Connect(target_.connect_host, target_.port, connect_ms));
+            return;
+        }
+        Check(tls_.Connect(target_.connect_host, target_.port, ca_file_, connect_ms, idle_ms, deadline));
+    }
+
+    void SendAll(std::string_view bytes, std::uint32_t idle_ms,
+                 std::chrono::steady_clock::time_point deadline) {
+        if (!target_.tls) {
+            CheckSocket(tcp_.SendAll(bytes, idle_ms, deadline));
+            return;
+        }
+        Check(tls_.SendAll(bytes, idle_ms, deadline));
+    }
+
+    std::size_t Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms) {
+        std::size_t received = 0;
+        if (!target_.tls) {
+            CheckSocket(tcp_.Receive(buffer, size, timeout_ms, received));
+        } else {
+            Check(tls_.Receive(buffer, size, timeout_ms, received));
+        }
+        return received;
+    }
+
+private:
+    void Check(const platform::TlsStatus& status) const {
+        if (status.failure != platform::TlsFailure::kNone) {
+            throw HttpError::Tls(TlsFailureText(status, target_, ca_file_));
+        }
+        CheckSocket(status.socket_code);
+    }
+
+    const HttpTarget& target_;
+    const std::string& ca_file_;
+    platform::TcpConnection tcp_;
+    platform::TlsConnection tls_;
+};
+
 } // namespace
 
-HttpClient::HttpClient(std::vector<std::string> custom_lines, const HttpLimits& limits)
-    : custom_lines_(std::move(custom_lines)), limits_(limits) {}
+HttpClient::HttpClient(std::vector<std::string> custom_lines, const HttpLimits& limits, std::string ca_file)
+    : custom_lines_(std::move(custom_lines)), limits_(limits), ca_file_(std::move(ca_file)) {}
 
 HttpClient HttpClient::ForCredentials(std::string_view user_name, std::string_view password,
-                                      const HttpLimits& limits) {
+                                      const HttpLimits& limits, std::string ca_file) {
     return HttpClient({HeaderLine("ZURMO_AUTH_USERNAME", user_name),
                        HeaderLine("ZURMO_AUTH_PASSWORD", password), "ZURMO_API_REQUEST_TYPE: REST"},
-                      limits);
+                      limits, std::move(ca_file));
 }
 
 HttpClient HttpClient::ForSession(std::string_view session_id, std::string_view token,
-                                  const HttpLimits& limits) {
+                                  const HttpLimits& limits, std::string ca_file) {
     return HttpClient({HeaderLine("ZURMO_SESSION_ID", session_id), HeaderLine("ZURMO_TOKEN", token),
                        "ZURMO_API_REQUEST_TYPE: REST"},
-                      limits);
+                      limits, std::move(ca_file));
 }
 
 std::string HttpClient::RequestHead(std::string_view url, const FormFields& form) const {
@@ -63,18 +147,19 @@ std::string HttpClient::PostForm(std::string_view url, const FormFields& form) c
                                               form.BodyLength(), custom_lines_);
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits_.total_ms);
-    platform::TcpConnection connection;
-    CheckSocket(
-        connection.Connect(target.connect_host, target.port, std::min(limits_.connect_ms, limits_.total_ms)));
+    // For https the handshake is part of connecting: it has the same connect, idle and total limits, and
+    // nothing is sent before the server's certificate has been verified.
+    Channel connection(target, ca_file_);
+    connection.Connect(std::min(limits_.connect_ms, limits_.total_ms), limits_.idle_ms, deadline);
     outgoing.reserve(kSendBufferBytes);
     form.WriteBody([&](std::string_view piece) {
         outgoing.append(piece);
         if (outgoing.size() >= kSendBufferBytes) {
-            CheckSocket(connection.SendAll(outgoing, limits_.idle_ms, deadline));
+            connection.SendAll(outgoing, limits_.idle_ms, deadline);
             outgoing.clear();
         }
     });
-    CheckSocket(connection.SendAll(outgoing, limits_.idle_ms, deadline));
+    connection.SendAll(outgoing, limits_.idle_ms, deadline);
 
     HttpAnswerReader reader(limits_.max_body_bytes);
     std::string buffer(kReceiveBufferBytes, '\0');
@@ -83,8 +168,7 @@ std::string HttpClient::PostForm(std::string_view url, const FormFields& form) c
         if (wait == 0) {
             CheckSocket(platform::kWsaTimedOut);
         }
-        std::size_t received = 0;
-        CheckSocket(connection.Receive(buffer.data(), buffer.size(), wait, received));
+        const std::size_t received = connection.Receive(buffer.data(), buffer.size(), wait);
         if (received == 0) {
             reader.FeedEnd();
         } else {

@@ -33,9 +33,6 @@ HttpTarget ParseHttpUrl(std::string_view url) {
         throw HttpError("Unknown Protocol");
     }
     const std::string scheme = LowerAscii(url.substr(0, separator));
-    if (scheme == "https") {
-        throw HttpError("IOHandler value is not valid");
-    }
 
     // Backslashes up to the query are path separators.
     std::string rest(url.substr(separator + 3));
@@ -81,14 +78,18 @@ HttpTarget ParseHttpUrl(std::string_view url) {
     }
 
     const bool has_port = !port_text.empty() || authority.find(':', result.host.size()) != std::string::npos;
-    if (scheme != "http" && !has_port) {
+    result.tls = scheme == "https";
+    if (scheme != "http" && !result.tls && !has_port) {
         throw HttpError("Unknown Protocol");
     }
     if (result.connect_host.empty()) {
         throw HttpError("URL has no host");
     }
-    result.port = has_port ? ReadPort(port_text) : 80;
-    result.host_header = scheme == "http" && result.port == 80 ? result.host : result.host + ":" + port_text;
+    const std::uint16_t default_port = result.tls ? 443 : 80;
+    result.port = has_port ? ReadPort(port_text) : default_port;
+    const bool known_scheme = scheme == "http" || result.tls;
+    result.host_header =
+        known_scheme && result.port == default_port ? result.host : result.host + ":" + port_text;
     return result;
 }
 

@@ -98,6 +98,13 @@ std::string DeriveBaseUrl(std::string_view server_address) {
     return url;
 }
 
+std::string ResolveBesideExecutable(const std::string& path) {
+    if (path.empty() || platform::IsAbsolutePath(path)) {
+        return path;
+    }
+    return platform::ExecutableDirectory() + path;
+}
+
 bool SettingsFileReadable(const std::string& path) {
     return platform::ProfileFileReadable(path);
 }
@@ -133,6 +140,7 @@ Settings ReadSettings(const std::string& path) {
     settings.schedule_time = ReadSettingText(path, kSettingsSection, "horario", "03:00");
     settings.user_name = ReadSettingText(path, kSettingsSection, "user", "vrel");
     settings.password = ReadSettingText(path, kSettingsSection, "pass", "24680");
+    settings.ca_file = ResolveBesideExecutable(ReadSettingText(path, kSettingsSection, "certificado", ""));
     settings.base_url = DeriveBaseUrl(settings.server_address);
     settings.parallel = ParallelReadings(ReadSettingText(path, kSettingsSection, "paralelo", ""));
     return settings;

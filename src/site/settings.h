@@ -25,8 +25,12 @@ int ParallelReadings(std::string_view text);
 std::string SettingsFilePath();
 
 // The settings in `path`, with the defaults for what is missing, and the server URL derived from them.
-// The local address is left empty: it is the machine's, not the file's.
+// The local address is left empty: it is the machine's, not the file's. A relative "certificado" is taken
+// from the executable's directory.
 Settings ReadSettings(const std::string& path);
+
+// `path` when it is absolute or empty, else the executable's directory followed by `path`.
+std::string ResolveBesideExecutable(const std::string& path);
 
 // Whether the file at `path` can be read as the settings file (it exists and opens, in an encoding the
 // platform's reader takes). When it cannot, ReadSettings gives the defaults.

@@ -58,6 +58,10 @@ class Handler(socketserver.BaseRequestHandler):
             if not chunk:
                 return None
             data += chunk
+            if data.startswith(b"\x16\x03"):
+                # A TLS hello on this plain port: answered as web servers do, then closed.
+                self.request.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+                return None
             if len(data) > 4 * 1024 * 1024:
                 return None
         head, _, rest = data.partition(b"\r\n\r\n")

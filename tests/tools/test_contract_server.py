@@ -4,6 +4,7 @@ import json
 import os
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -370,6 +371,63 @@ class NoBodiesTest(ServerTest):
         self.assertEqual(update["fields"], [list(pair) for pair in fields])
         self.assertTrue(upload["accepted"] and upload["layout_ok"], upload["layout_problem"])
         self.assertEqual(upload["printers"], [dict(TRICKY_VALUES, position=0)])
+
+
+class HttpsTest(ServerTest):
+    """--tls-cert/--tls-key: the same endpoints inside TLS, with a certificate made for the test by openssl."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.certificates = tempfile.TemporaryDirectory()
+        key, certificate = (os.path.join(cls.certificates.name, name) for name in ("key.pem", "cert.pem"))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out",
+                        certificate, "-days", "1", "-subj", "/CN=127.0.0.1", "-addext",
+                        "subjectAltName=IP:127.0.0.1"], check=True, capture_output=True)
+        cls.OPTIONS = ["--tls-cert", certificate, "--tls-key", key]
+        cls.context = ssl.create_default_context(cafile=certificate)
+        super().setUpClass()
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        cls.certificates.cleanup()
+
+    def exchange(self, data, timeout=10):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as plain:
+            with self.context.wrap_socket(plain, server_hostname="127.0.0.1") as sock:
+                sock.sendall(data)
+                chunks = []
+                while True:
+                    chunk = sock.recv(65536)
+                    if not chunk:
+                        return b"".join(chunks)
+                    chunks.append(chunk)
+
+    def test_audit_round_trip_inside_tls(self):
+        session = self.login()
+        self.assertEqual(self.call(FETCH, session, [("data[number]", "77")])["status"], "SUCCESS")
+        fields = [("data[items][0][%s]" % k, v) for k, v in TRICKY_VALUES.items()]
+        fields += [("data[count]", "1"), ("data[number]", "77")]
+        self.assertEqual(self.call(UPDATE, session, fields)["status"], "SUCCESS")
+        upload = [r for r in self.records() if r["kind"] == "upload"][0]
+        self.assertTrue(upload["accepted"] and upload["layout_ok"], upload["layout_problem"])
+        self.assertEqual(upload["printers"], [dict(TRICKY_VALUES, position=0)])
+
+    def test_plain_http_and_untrusting_clients_are_recorded_as_tls_failures(self):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as sock:
+            sock.sendall(request_bytes(LOGIN, []))
+            try:
+                while sock.recv(65536):
+                    pass
+            except ConnectionResetError:
+                pass
+        with socket.create_connection(("127.0.0.1", self.port), timeout=10) as plain:
+            with self.assertRaises(ssl.SSLCertVerificationError):
+                ssl.create_default_context().wrap_socket(plain, server_hostname="127.0.0.1")
+        deadline = time.monotonic() + 10
+        while len(self.records()) < 2 and time.monotonic() < deadline:
+            time.sleep(0.02)
+        self.assertEqual([r["kind"] for r in self.records()], ["tls_failure", "tls_failure"])
 
 
 class MisbehaviourTest(ServerTest):

@@ -114,14 +114,6 @@ TEST(ParseHttpUrl, HostPortAndTarget) {
     EXPECT_EQ(ParseHttpUrl("http://srv/%20a").target, "/%20a");
 }
 
-TEST(ParseHttpUrl, BracketedIPv6Host) {
-    const HttpTarget v6 = ParseHttpUrl("http://[::1]:8080/app/");
-    EXPECT_EQ(v6.connect_host, "::1");
-    EXPECT_EQ(v6.port, 8080);
-    EXPECT_EQ(v6.host_header, "[::1]:8080");
-    EXPECT_EQ(ParseHttpUrl("http://[::1]/app/").host_header, "[::1]");
-}
-
 void ExpectUrlError(std::string_view url, const std::string& message) {
     try {
         ParseHttpUrl(url);
@@ -131,9 +123,30 @@ void ExpectUrlError(std::string_view url, const std::string& message) {
     }
 }
 
+TEST(ParseHttpUrl, HttpsTakesPort443AndTls) {
+    const HttpTarget secure = ParseHttpUrl("HTTPS://srv.example/app/");
+    EXPECT_TRUE(secure.tls);
+    EXPECT_EQ(secure.port, 443);
+    EXPECT_EQ(secure.host_header, "srv.example");
+    EXPECT_EQ(ParseHttpUrl("https://srv:443/a").host_header, "srv");
+    const HttpTarget own_port = ParseHttpUrl("https://srv:8443/a");
+    EXPECT_EQ(own_port.port, 8443);
+    EXPECT_EQ(own_port.host_header, "srv:8443");
+    EXPECT_FALSE(ParseHttpUrl("http://srv:443/a").tls);
+    EXPECT_EQ(ParseHttpUrl("http://srv:443/a").host_header, "srv:443");
+    EXPECT_FALSE(ParseHttpUrl("ftp://srv:443/a").tls);
+    ExpectUrlError("https:///app/", "URL has no host");
+}
+
+TEST(ParseHttpUrl, BracketedIPv6Host) {
+    const HttpTarget v6 = ParseHttpUrl("http://[::1]:8080/app/");
+    EXPECT_EQ(v6.connect_host, "::1");
+    EXPECT_EQ(v6.port, 8080);
+    EXPECT_EQ(v6.host_header, "[::1]:8080");
+    EXPECT_EQ(ParseHttpUrl("http://[::1]/app/").host_header, "[::1]");
+}
+
 TEST(ParseHttpUrl, RefusedUrls) {
-    ExpectUrlError("https://srv/app/", "IOHandler value is not valid");
-    ExpectUrlError("HTTPS://srv:8443/app/", "IOHandler value is not valid");
     ExpectUrlError("myhttpserver/app/index.php/", "Unknown Protocol");
     ExpectUrlError("ftp://srv/app/", "Unknown Protocol");
     ExpectUrlError("http:///app/index.php/", "URL has no host");

@@ -1,6 +1,7 @@
 // The settings file rules. These run natively against our reader and under Wine against the platform's
 // profile reader, so each case checks both readers against the same expectations.
 
+#include "platform/exe_path.h"
 #include "site/settings.h"
 #include "support/temp_dir.h"
 
@@ -31,6 +32,20 @@ TEST_F(SettingsFile, MissingFileOrSectionGivesEveryDefault) {
     EXPECT_EQ(Text("pass", "24680"), "24680");
     EXPECT_EQ(Text("contrato", ""), "");
     EXPECT_EQ(Integer("timeout", -7), -7);
+}
+
+TEST_F(SettingsFile, CertificadoIsTakenBesideTheExecutableUnlessAbsolute) {
+    EXPECT_EQ(ReadSettings(Path()).ca_file, "");
+    Write("[SERVIDOR]\r\ncertificado=certs/company.pem\r\n");
+    EXPECT_EQ(ReadSettings(Path()).ca_file, platform::ExecutableDirectory() + "certs/company.pem");
+#ifdef _WIN32
+    const std::string absolute = "C:\\certs\\company.pem";
+    EXPECT_EQ(ResolveBesideExecutable("\\\\server\\certs\\ca.pem"), "\\\\server\\certs\\ca.pem");
+#else
+    const std::string absolute = "/etc/telva/company.pem";
+#endif
+    Write("[SERVIDOR]\r\ncertificado=" + absolute + "\r\n");
+    EXPECT_EQ(ReadSettings(Path()).ca_file, absolute);
 }
 
 TEST_F(SettingsFile, SectionAndKeyNamesIgnoreCase) {

@@ -200,6 +200,10 @@ class Simulator:
         if self.deliver(sock, answer, rule):
             self._record({"kind": "answered", "request_seq": seq, "answered": time.monotonic()})
 
+    def record_tls_failure(self, client, error):
+        """A connection whose TLS handshake failed (the client refused the certificate, or spoke no TLS)."""
+        self._record({"kind": "tls_failure", "client": client, "error": str(error)})
+
     def _record(self, document):
         with self._lock:
             self._seq += 1

@@ -4,7 +4,9 @@ The simulator parses requests itself instead of using http.server so that every 
 it arrived (order, duplicates, trailing spaces) and so that answers can be cut, dripped or reset at will.
 """
 
+import select
 import socket
+import ssl
 import struct
 import time
 from dataclasses import dataclass, field
@@ -46,7 +48,12 @@ def _read_line(rfile):
 
 def wait_first_byte(sock):
     """Blocks until the peer has sent a byte (or closed), without taking it, and returns time.monotonic()
-    of that moment: when the request began to arrive, before the rest of its head and body."""
+    of that moment: when the request began to arrive, before the rest of its head and body. Over TLS, where
+    bytes cannot be peeked at, the first record is read into the socket's own buffer instead."""
+    if isinstance(sock, ssl.SSLSocket):
+        if not sock.pending():
+            select.select([sock], [], [], sock.gettimeout())
+        return time.monotonic()
     sock.recv(1, socket.MSG_PEEK)
     return time.monotonic()
 

@@ -1,0 +1,274 @@
+#include "platform/tls.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/socket_error_text.h"
+#include "platform/tcp.h"
+
+// OpenSSL works on two memory buffers here, never on the socket: the TcpConnection carries the bytes with
+// its bounded waits, so the handshake and every record obey the same limits as plain HTTP.
+
+namespace telva::platform {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::uint32_t MillisecondsUntil(SteadyClock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left <= 0 ? 0 : static_cast<std::uint32_t>(std::min<long long>(left, UINT32_MAX));
+}
+
+bool IsAddressLiteral(const std::string& host) {
+    in6_addr v6{};
+    in_addr v4{};
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 || inet_pton(AF_INET, host.c_str(), &v4) == 1;
+}
+
+// The text of the newest error in OpenSSL's queue, and the queue emptied.
+std::string TakeErrorText() {
+    const unsigned long code = ERR_peek_last_error();
+    std::string text;
+    if (code != 0) {
+        const char* reason = ERR_reason_error_string(code);
+        text = reason != nullptr ? reason : "error " + std::to_string(code);
+    }
+    ERR_clear_error();
+    return text;
+}
+
+TlsStatus Failure(TlsFailure failure, std::string detail = {}) {
+    TlsStatus status;
+    status.failure = failure;
+    status.detail = std::move(detail);
+    return status;
+}
+
+TlsStatus SocketFailure(int code) {
+    TlsStatus status;
+    status.socket_code = code;
+    return status;
+}
+
+TlsStatus VerifyFailure(long result) {
+    switch (result) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        return Failure(TlsFailure::kSelfSigned);
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        return Failure(TlsFailure::kUnknownIssuer);
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        return Failure(TlsFailure::kExpired);
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        return Failure(TlsFailure::kNotYetValid);
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return Failure(TlsFailure::kNameMismatch);
+    default:
+        return Failure(TlsFailure::kCertificate, X509_verify_cert_error_string(result));
+    }
+}
+
+// A handshake error that is no certificate verdict: bytes that are not TLS, or another failure.
+TlsStatus HandshakeFailure() {
+    const unsigned long code = ERR_peek_last_error();
+    const int reason = ERR_GET_REASON(code);
+    if (ERR_GET_LIB(code) == ERR_LIB_SSL &&
+        (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_PACKET_LENGTH_TOO_LONG ||
+         reason == SSL_R_UNKNOWN_PROTOCOL || reason == SSL_R_HTTP_REQUEST ||
+         reason == SSL_R_HTTPS_PROXY_REQUEST)) {
+        ERR_clear_error();
+        return Failure(TlsFailure::kNotTls);
+    }
+    std::string detail = TakeErrorText();
+    return Failure(TlsFailure::kHandshake, detail.empty() ? "no reason given" : detail);
+}
+
+} // namespace
+
+struct TlsConnection::Engine {
+    TcpConnection tcp;
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    BIO* incoming = nullptr; // owned by ssl
+    BIO* outgoing = nullptr; // owned by ssl
+
+    ~Engine() {
+        SSL_free(ssl);
+        SSL_CTX_free(context);
+    }
+
+    // Sends what OpenSSL has written into the outgoing buffer.
+    int Flush(std::uint32_t idle_ms, SteadyClock::time_point deadline) {
+        char* data = nullptr;
+        const long size = BIO_get_mem_data(outgoing, &data);
+        if (size <= 0) {
+            return 0;
+        }
+        const int code =
+            tcp.SendAll(std::string_view(data, static_cast<std::size_t>(size)), idle_ms, deadline);
+        (void)BIO_reset(outgoing);
+        return code;
+    }
+
+    // Moves what the peer sends within `timeout_ms` into the incoming buffer; `closed` when it ended.
+    int Fill(std::uint32_t timeout_ms, bool& closed) {
+        char buffer[16 * 1024];
+        std::size_t received = 0;
+        if (const int code = tcp.Receive(buffer, sizeof buffer, timeout_ms, received); code != 0) {
+            return code;
+        }
+        closed = received == 0;
+        if (!closed) {
+            BIO_write(incoming, buffer, static_cast<int>(received));
+        }
+        return 0;
+    }
+};
+
+TlsConnection::TlsConnection() : engine_(std::make_unique<Engine>()) {}
+
+TlsConnection::~TlsConnection() = default;
+
+TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, const std::string& ca_file,
+                                 std::uint32_t connect_ms, std::uint32_t idle_ms,
+                                 SteadyClock::time_point deadline) {
+    engine_ = std::make_unique<Engine>();
+    Engine& engine = *engine_;
+    ERR_clear_error();
+    engine.context = SSL_CTX_new(TLS_client_method());
+    if (engine.context == nullptr) {
+        return Failure(TlsFailure::kHandshake, TakeErrorText());
+    }
+    SSL_CTX_set_min_proto_version(engine.context, TLS1_2_VERSION);
+    SSL_CTX_set_options(engine.context, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    SSL_CTX_set_verify(engine.context, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_default_verify_paths(engine.context);
+    if (!ca_file.empty() && SSL_CTX_load_verify_locations(engine.context, ca_file.c_str(), nullptr) != 1) {
+        ERR_clear_error();
+        return Failure(TlsFailure::kCaFile);
+    }
+    engine.ssl = SSL_new(engine.context);
+    engine.incoming = BIO_new(BIO_s_mem());
+    engine.outgoing = BIO_new(BIO_s_mem());
+    if (engine.ssl == nullptr || engine.incoming == nullptr || engine.outgoing == nullptr) {
+        BIO_free(engine.incoming);
+        BIO_free(engine.outgoing);
+        engine.incoming = engine.outgoing = nullptr;
+        return Failure(TlsFailure::kHandshake, TakeErrorText());
+    }
+    SSL_set_bio(engine.ssl, engine.incoming, engine.outgoing);
+    X509_VERIFY_PARAM* verify = SSL_get0_param(engine.ssl);
+    X509_VERIFY_PARAM_set_hostflags(verify, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (IsAddressLiteral(host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(verify, host.c_str());
+    } else {
+        X509_VERIFY_PARAM_set1_host(verify, host.c_str(), host.size());
+        SSL_ctrl(engine.ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                 const_cast<char*>(host.c_str()));
+    }
+    SSL_set_connect_state(engine.ssl);
+
+    const SteadyClock::time_point handshake_end =
+        std::min(SteadyClock::now() + std::chrono::milliseconds(connect_ms), deadline);
+    if (const int code = engine.tcp.Connect(host, port, MillisecondsUntil(handshake_end)); code != 0) {
+        return SocketFailure(code);
+    }
+    while (true) {
+        const int result = SSL_connect(engine.ssl);
+        const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(engine.ssl, result);
+        const long verdict = SSL_get_verify_result(engine.ssl);
+        // What OpenSSL has to say goes out, an alert after a failure included.
+        const int sent = engine.Flush(std::min(idle_ms, MillisecondsUntil(handshake_end)), handshake_end);
+        if (verdict != X509_V_OK) {
+            ERR_clear_error();
+            return VerifyFailure(verdict);
+        }
+        if (error == SSL_ERROR_NONE) {
+            if (sent != 0) {
+                return sent == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+            }
+            return {};
+        }
+        if (error != SSL_ERROR_WANT_READ) {
+            return HandshakeFailure();
+        }
+        if (sent != 0) {
+            return sent == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+        }
+        const std::uint32_t wait = std::min(idle_ms, MillisecondsUntil(handshake_end));
+        if (wait == 0) {
+            return Failure(TlsFailure::kTimedOut);
+        }
+        bool closed = false;
+        if (const int code = engine.Fill(wait, closed); code != 0 || closed) {
+            return code == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+        }
+    }
+}
+
+TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
+                                 SteadyClock::time_point deadline) {
+    Engine& engine = *engine_;
+    while (!bytes.empty()) {
+        const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 16 * 1024));
+        const int written = SSL_write(engine.ssl, bytes.data(), piece);
+        if (written <= 0) {
+            return Failure(TlsFailure::kProtocol, TakeErrorText());
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        if (const int code = engine.Flush(idle_ms, deadline); code != 0) {
+            return SocketFailure(code);
+        }
+    }
+    return {};
+}
+
+TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms,
+                                 std::size_t& received) {
+    Engine& engine = *engine_;
+    received = 0;
+    const SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
+    const int piece = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    while (true) {
+        const int count = SSL_read(engine.ssl, buffer, piece);
+        const int error = count > 0 ? SSL_ERROR_NONE : SSL_get_error(engine.ssl, count);
+        // A read may make OpenSSL answer the peer (a key update).
+        if (const int code = engine.Flush(timeout_ms, end); code != 0) {
+            return SocketFailure(code);
+        }
+        if (error == SSL_ERROR_NONE) {
+            received = static_cast<std::size_t>(count);
+            return {};
+        }
+        if (error == SSL_ERROR_ZERO_RETURN) {
+            return {};
+        }
+        if (error != SSL_ERROR_WANT_READ) {
+            return Failure(TlsFailure::kProtocol, TakeErrorText());
+        }
+        const std::uint32_t wait = MillisecondsUntil(end);
+        if (wait == 0) {
+            return SocketFailure(kWsaTimedOut);
+        }
+        bool closed = false;
+        if (const int code = engine.Fill(wait, closed); code != 0) {
+            return SocketFailure(code);
+        }
+        if (closed) {
+            // The peer ended the connection without a closing alert: the end of the answer, as over TCP.
+            return {};
+        }
+    }
+}
+
+} // namespace telva::platform
