@@ -58,15 +58,15 @@ std::string_view TakePiece(std::string_view& text) {
     return piece;
 }
 
-bool IsBlank(char c) {
+bool IsSpaceOrControl(char c) {
     return static_cast<unsigned char>(c) <= 0x20;
 }
 
 std::int32_t PieceValue(std::string_view piece) {
-    while (!piece.empty() && IsBlank(piece.front())) {
+    while (!piece.empty() && IsSpaceOrControl(piece.front())) {
         piece.remove_prefix(1);
     }
-    while (!piece.empty() && IsBlank(piece.back())) {
+    while (!piece.empty() && IsSpaceOrControl(piece.back())) {
         piece.remove_suffix(1);
     }
     if (!piece.empty() && piece.front() == '+') {

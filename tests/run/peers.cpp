@@ -49,13 +49,13 @@ std::filesystem::path FreshDirectory(const std::string& stem) {
 #endif
 
 // The simulator's records hold every wire text read as ISO-8859-1; the JSON reader gives it as UTF-8.
-std::string Bytes(const JsonValue& value) {
+std::string JsonBytes(const JsonValue& value) {
     return platform::Utf8ToLatin1(ValueText(value));
 }
 
 std::string MemberBytes(const JsonValue& object, std::string_view name) {
     const JsonValue* value = FindMember(object, name);
-    return value != nullptr && (value->IsString() || value->IsNumber()) ? Bytes(*value) : std::string();
+    return value != nullptr && (value->IsString() || value->IsNumber()) ? JsonBytes(*value) : std::string();
 }
 
 long long MemberNumber(const JsonValue& object, std::string_view name) {
@@ -76,7 +76,7 @@ std::vector<Field> Pairs(const JsonValue* list) {
     }
     for (const JsonValue& pair : list->items()) {
         if (pair.items().size() == 2) {
-            pairs.emplace_back(Bytes(pair.items()[0]), Bytes(pair.items()[1]));
+            pairs.emplace_back(JsonBytes(pair.items()[0]), JsonBytes(pair.items()[1]));
         }
     }
     return pairs;
@@ -85,7 +85,7 @@ std::vector<Field> Pairs(const JsonValue* list) {
 void AppendTexts(const JsonValue* list, const std::string& prefix, std::vector<std::string>& out) {
     if (list != nullptr) {
         for (const JsonValue& item : list->items()) {
-            out.push_back(prefix + (item.IsString() ? Bytes(item) : "(a problem that is not text)"));
+            out.push_back(prefix + (item.IsString() ? JsonBytes(item) : "(a problem that is not text)"));
         }
     }
 }
