@@ -217,6 +217,16 @@ TEST(SystemdUnitText, HoldsTheRegistrationValues) {
               "WantedBy=multi-user.target\n");
 }
 
+// The program writes its daily log where the unit's LogsDirectory= puts the directory.
+TEST(SystemdUnitText, LogsDirectoryIsTheProgramsLogDirectory) {
+    const std::string unit = SystemdUnitText("/opt/telva4-audit/telva4_audit", "x");
+    const std::string key = "\nLogsDirectory=";
+    const auto at = unit.find(key);
+    ASSERT_NE(at, std::string::npos);
+    const std::string name = unit.substr(at + key.size(), unit.find('\n', at + 1) - at - key.size());
+    EXPECT_EQ(platform::DefaultLogDirectory(), "/var/log/" + name + "/");
+}
+
 TEST(SystemdUnitText, PackagedUnitIsTheOneInstallWrites) {
     EXPECT_EQ(platform::ReadWholeFile(TELVA_SOURCE_DIR "/packaging/TELVA4Audit.service"),
               SystemdUnitText("/opt/telva4-audit/telva4_audit", "TELVA Audit Life Count Manager"));
