@@ -160,6 +160,8 @@ def show_refusal_without_ca(scene, binary):
         print("  log: " + line)
     print("  requests the server received: %d\n" % len(scene.server.requests()))
 
+SERVICE_LOG_DIR = "/var/log/telva4-audit/"
+
 
 def main():
     arguments = sys.argv[1:]
@@ -172,6 +174,10 @@ def main():
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, on_signal)
     with Scene(prefix="telva_demo_") as scene:
+        # The program's daily log directory; the unit's LogsDirectory= creates it for the installed service,
+        # here the demo does (the program runs as root, so its files are root's).
+        os.makedirs(SERVICE_LOG_DIR, mode=0o750, exist_ok=True)
+        scene.log = harness.DailyLog(SERVICE_LOG_DIR)
         print("Starting %d printers (net-snmp agents) on 127.0.0.2 .. 127.0.0.%d ..." % (FLEET_SIZE, FLEET_SIZE + 1))
         fleet = scene.start_fleet(FLEET_SIZE)
         printers = build_list(fleet)
@@ -197,7 +203,7 @@ def main():
         print("First audit done; sending the stop request (SIGTERM), the service ends after its pause ...")
         service.stop()
 
-        print("\n=== Daily log lines of the run (%s) ===" % harness.POSIX_LOG_DIR)
+        print("\n=== Daily log lines of the run (%s) ===" % SERVICE_LOG_DIR)
         sys.stdout.write(scene.log.text().replace("\r\n", "\n"))
         print("\n=== Requests the server received ===")
         print(" ".join(server.endpoints()))

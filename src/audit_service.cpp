@@ -1,6 +1,7 @@
 #include "audit_service.h"
 
 #include "audit_run.h"
+#include "platform/files.h"
 #include "platform/memory.h"
 #include "scheduler.h"
 #include "site/local_address.h"
@@ -50,6 +51,9 @@ void AuditService::HandleStart(bool& started) {
     const std::string& schedule = context_.settings.schedule_time;
     if (!IsValidScheduleTime(schedule, context_.clock.TimeSeparator())) {
         context_.Log("Invalid horario \"" + schedule + "\": only the start run will happen");
+    }
+    if (platform::FileReadableByOthers(settings_path_)) {
+        context_.Log(kSettingsReadableByEveryoneText + settings_path_);
     }
 }
 

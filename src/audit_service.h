@@ -11,6 +11,10 @@ namespace telva {
 
 inline constexpr const char* kServiceName = "TELVA4Audit";
 inline constexpr const char* kServiceDisplayName = "TELVA Audit Life Count Manager";
+// The start line's companion when the settings file (which holds the server password) can be read by users
+// other than its owner and group; the file's path follows.
+inline constexpr const char* kSettingsReadableByEveryoneText =
+    "Settings file readable by every user, it holds the server password: ";
 
 class AuditService : public Service {
 public:
@@ -22,8 +26,9 @@ public:
     // Leaves the run context without its question about waiting stops (it asks this service).
     ~AuditService() override;
 
-    // Chooses the local address, loads the settings, derives the server URL and writes the start line.
-    // Leaves `started` true.
+    // Chooses the local address, loads the settings, derives the server URL and writes the start line,
+    // followed by a line for each of: settings file not read, invalid schedule time, settings file
+    // readable by every user. Leaves `started` true.
     void HandleStart(bool& started);
     // Waits 5000 ms and writes the stop line. Leaves `stopped` true.
     void HandleStop(bool& stopped);

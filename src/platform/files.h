@@ -17,6 +17,8 @@ bool CreateEmptyFile(const std::string& path);
 // Reads a whole file; none when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
+struct LogFileOpening;
+
 // A file opened for reading and writing while other programs may only read it. On Windows the sharing
 // mode enforces that; on POSIX an advisory write lock covers the whole file, so a cooperating writer (or
 // one holding the lock itself) makes the open fail.
@@ -39,16 +41,35 @@ public:
     bool Append(std::string_view bytes);
 
 private:
+    friend LogFileOpening OpenLogFile(const std::string& path);
     explicit AppendFile(std::unique_ptr<Handle> handle);
     std::unique_ptr<Handle> handle_;
 };
+
+// The outcome of opening a daily log file: the file, or why there is none. `refused` means something
+// stands at the path that the log must not write to (see OpenLogFile).
+struct LogFileOpening {
+    std::optional<AppendFile> file;
+    bool refused = false;
+};
+
+// Opens the daily log file at `path` for appending with the sharing rules of AppendFile, creating it
+// empty when it does not exist. On POSIX neither step follows a symbolic link, and an existing file is
+// used only when it is a regular file with a single link, owned by the process's effective user: anything
+// else (a link planted in the directory, another user's file, a device, a fifo) is refused and left alone.
+// On Windows the file is created when absent and then opened, as before.
+LogFileOpening OpenLogFile(const std::string& path);
+
+// Whether users other than the file's owner and group may read the file (POSIX permission bits; always
+// false on Windows, whose files carry access lists instead).
+bool FileReadableByOthers(const std::string& path);
 
 } // namespace telva::platform
 
 namespace telva::platform {
 
 // The fixed directory of the daily log files, ending in its separator: "C:\Windows\Temp\" on Windows,
-// "/var/tmp/" on POSIX.
+// "/var/log/telva4-audit/" on POSIX (the systemd unit's LogsDirectory, owned by the service's user).
 std::string DefaultLogDirectory();
 
 } // namespace telva::platform

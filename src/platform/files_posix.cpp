@@ -69,6 +69,44 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return content;
 }
 
+LogFileOpening OpenLogFile(const std::string& path) {
+    LogFileOpening result;
+    auto handle = std::make_unique<AppendFile::Handle>();
+    // O_NONBLOCK keeps a fifo planted at the path from holding the open; it is refused below.
+    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    handle->fd = open(path.c_str(), kFlags);
+    if (handle->fd < 0 && errno == ENOENT) {
+        // Created only where nothing stands, and never through a link planted meanwhile.
+        handle->fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0640);
+        if (handle->fd < 0 && errno == EEXIST) {
+            handle->fd = open(path.c_str(), kFlags);
+        }
+    }
+    if (handle->fd < 0) {
+        result.refused = errno == ELOOP; // a symbolic link at the path
+        return result;
+    }
+    struct stat info {};
+    if (fstat(handle->fd, &info) != 0) {
+        return result;
+    }
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_uid != geteuid()) {
+        result.refused = true;
+        return result;
+    }
+    const int flags = fcntl(handle->fd, F_GETFL);
+    if (flags < 0 || fcntl(handle->fd, F_SETFL, flags & ~O_NONBLOCK) != 0 || !LockWhole(handle->fd)) {
+        return result;
+    }
+    result.file = AppendFile(std::move(handle));
+    return result;
+}
+
+bool FileReadableByOthers(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0;
+}
+
 std::optional<AppendFile> AppendFile::OpenExisting(const std::string& path) {
     auto handle = std::make_unique<Handle>();
     handle->fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
@@ -139,7 +177,7 @@ bool AppendFile::Append(std::string_view bytes) {
 namespace telva::platform {
 
 std::string DefaultLogDirectory() {
-    return "/var/tmp/";
+    return "/var/log/telva4-audit/";
 }
 
 } // namespace telva::platform

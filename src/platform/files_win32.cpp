@@ -54,6 +54,19 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return content;
 }
 
+LogFileOpening OpenLogFile(const std::string& path) {
+    LogFileOpening result;
+    if (!FileExists(path) && !CreateEmptyFile(path)) {
+        return result;
+    }
+    result.file = AppendFile::OpenExisting(path);
+    return result;
+}
+
+bool FileReadableByOthers(const std::string&) {
+    return false;
+}
+
 std::optional<AppendFile> AppendFile::OpenExisting(const std::string& path) {
     auto handle = std::make_unique<Handle>();
     handle->file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

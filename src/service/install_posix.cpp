@@ -8,12 +8,15 @@
 #include "service/service.h"
 #include "service/system_error.h"
 #include "service/systemd_unit.h"
+#include "site/settings.h"
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <initializer_list>
+#include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,9 +29,9 @@ namespace {
 
 constexpr auto kSystemctlTimeout = std::chrono::seconds(60);
 
-// Runs systemctl with the arguments, its output on ours unless `quiet`; its exit status, or -1 when it
-// could not run or did not end in time (then it is killed).
-int RunSystemctl(const std::string& program, const std::vector<std::string>& arguments, bool quiet) {
+// Runs the program (systemctl, useradd) with the arguments, its output on ours unless `quiet`; its exit
+// status, or -1 when it could not run or did not end in time (then it is killed).
+int RunTool(const std::string& program, const std::vector<std::string>& arguments, bool quiet) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments) {
@@ -117,11 +120,48 @@ std::string WriteUnitFile(const std::string& path, const std::string& text) {
     return {};
 }
 
-std::string FindSystemctl() {
-    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
+std::string FindProgram(std::initializer_list<const char*> candidates) {
+    for (const char* candidate : candidates) {
         if (access(candidate, X_OK) == 0) {
             return candidate;
         }
+    }
+    return {};
+}
+
+// The service's system user, created when missing (no home, no login shell, a group of the same name);
+// empty on success, else the failure text.
+std::string EnsureServiceUser(const UnitInstallTarget& target, bool silent) {
+    if (target.account.empty() || getpwnam(target.account.c_str()) != nullptr) {
+        return {};
+    }
+    if (target.useradd.empty()) {
+        return "the user " + target.account + " does not exist and useradd was not found";
+    }
+    const int status = RunTool(target.useradd,
+                               {"--system", "--user-group", "--no-create-home", "--home-dir", "/nonexistent",
+                                "--shell", "/usr/sbin/nologin", target.account},
+                               silent);
+    if (status != 0) {
+        return "useradd " + target.account + " ended with status " + std::to_string(status);
+    }
+    return {};
+}
+
+// The settings file holds the server password: root's, readable by the service's group only. Empty on
+// success or when there is no file yet, else the failure text.
+std::string RestrictSettingsFile(const UnitInstallTarget& target) {
+    if (target.settings_path.empty() || target.account.empty() ||
+        access(target.settings_path.c_str(), F_OK) != 0) {
+        return {};
+    }
+    const passwd* user = getpwnam(target.account.c_str());
+    if (user == nullptr) {
+        return "the user " + target.account + " does not exist";
+    }
+    if (chown(target.settings_path.c_str(), 0, user->pw_gid) != 0 ||
+        chmod(target.settings_path.c_str(), 0640) != 0) {
+        return FailedCallText(errno);
     }
     return {};
 }
@@ -142,7 +182,10 @@ UnitInstallTarget SystemUnitTarget() {
     UnitInstallTarget target;
     target.unit_directory = "/etc/systemd/system/";
     target.executable_path = platform::ExecutablePath();
-    target.systemctl = FindSystemctl();
+    target.systemctl = FindProgram({"/usr/bin/systemctl", "/bin/systemctl"});
+    target.account = kServiceUser;
+    target.useradd = FindProgram({"/usr/sbin/useradd", "/sbin/useradd"});
+    target.settings_path = SettingsFilePath();
     struct stat info {};
     target.systemd_running = stat("/run/systemd/system", &info) == 0 && S_ISDIR(info.st_mode);
     return target;
@@ -151,15 +194,21 @@ UnitInstallTarget SystemUnitTarget() {
 bool InstallServiceUnit(const Service& service, const UnitInstallTarget& target, bool silent) {
     OpenUnitDirectory(target.unit_directory);
     const std::string unit = SystemdUnitFileName(service.name);
-    std::string failure = WriteUnitFile(target.unit_directory + unit,
-                                        SystemdUnitText(target.executable_path, service.display_name));
+    std::string failure = EnsureServiceUser(target, silent);
+    if (failure.empty()) {
+        failure = RestrictSettingsFile(target);
+    }
+    if (failure.empty()) {
+        failure = WriteUnitFile(target.unit_directory + unit,
+                                SystemdUnitText(target.executable_path, service.display_name));
+    }
     if (failure.empty() && !target.systemctl.empty()) {
         if (target.systemd_running) {
             // A failed reload leaves the manager unaware of the unit until the next boot; enable still
             // counts.
-            RunSystemctl(target.systemctl, {"daemon-reload"}, silent);
+            RunTool(target.systemctl, {"daemon-reload"}, silent);
         }
-        if (const int status = RunSystemctl(target.systemctl, {"enable", unit}, silent); status != 0) {
+        if (const int status = RunTool(target.systemctl, {"enable", unit}, silent); status != 0) {
             failure = SystemctlFailure("enable " + unit, status);
         }
     }
@@ -180,7 +229,7 @@ bool UninstallServiceUnit(const Service& service, const UnitInstallTarget& targe
     if (access(path.c_str(), F_OK) != 0) {
         failure = FailedCallText(errno);
     } else if (!target.systemctl.empty()) {
-        if (const int status = RunSystemctl(target.systemctl, {"disable", unit}, silent); status != 0) {
+        if (const int status = RunTool(target.systemctl, {"disable", unit}, silent); status != 0) {
             failure = SystemctlFailure("disable " + unit, status);
         }
     }
@@ -188,7 +237,7 @@ bool UninstallServiceUnit(const Service& service, const UnitInstallTarget& targe
         failure = FailedCallText(errno);
     }
     if (failure.empty() && !target.systemctl.empty() && target.systemd_running) {
-        RunSystemctl(target.systemctl, {"daemon-reload"}, silent);
+        RunTool(target.systemctl, {"daemon-reload"}, silent);
     }
     if (!failure.empty()) {
         ShowMessage(UninstallFailedText(service.display_name, failure), MessageKind::Error,

@@ -1,6 +1,7 @@
 #include "site/daily_log.h"
 
 #include "platform/files.h"
+#include "platform/system_log.h"
 #include "platform/text8.h"
 
 #include <cstdio>
@@ -44,22 +45,35 @@ bool RemoveEndOfFileMark(platform::AppendFile& file) {
     return mark == std::string::npos || file.Truncate(start + mark);
 }
 
-void Append(const std::string& directory, std::string_view message, Clock& clock) {
-    const std::string path = directory + LogFileName(clock.Now());
-    if (!platform::FileExists(path) && !platform::CreateEmptyFile(path)) {
-        return;
+} // namespace
+
+void DailyLog::Append(std::string_view message) {
+    const std::string path = directory_ + LogFileName(clock_.Now());
+    platform::LogFileOpening opening = platform::OpenLogFile(path);
+    if (opening.refused && path != refused_path_) {
+        refused_path_ = path;
+        if (notice_) {
+            notice_(LogRefusedText(path));
+        }
     }
-    auto file = platform::AppendFile::OpenExisting(path);
+    auto& file = opening.file;
     if (!file || !RemoveEndOfFileMark(*file)) {
         return;
     }
-    const std::string stamp = LogTimeStamp(clock.Now(), clock.DateSeparator(), clock.TimeSeparator());
+    const std::string stamp = LogTimeStamp(clock_.Now(), clock_.DateSeparator(), clock_.TimeSeparator());
     std::string line = platform::ToLogEncoding(stamp + " " + std::string(message));
     line += "\r\n";
     file->Append(line);
 }
 
-} // namespace
+std::string LogRefusedText(const std::string& path) {
+    return "Daily log line lost: " + path +
+           " is a symbolic link or not a regular file owned by the service's user; it is left untouched";
+}
+
+LogRefusalNotice DailyLog::SystemLogRefusalNotice() {
+    return [](const std::string& line) { platform::SystemLogWarning("TELVA4Audit", line); };
+}
 
 std::string LogFileName(const platform::LocalDateTime& date) {
     char name[32];
@@ -80,7 +94,7 @@ std::string LogTimeStamp(const platform::LocalDateTime& t, std::string_view date
 
 void DailyLog::Write(std::string_view message) noexcept {
     try {
-        Append(directory_, message, clock_);
+        Append(message);
     } catch (...) {
         // The line is lost; the caller carries on.
     }

@@ -32,9 +32,18 @@ public:
     }
     std::string file(const std::string& name) const { return dir() + name; }
 
+    // Writes the file readable and writable by its owner only, as an administrator leaves config.ini
+    // (a settings file every user may read is named in the daily log at start).
     void Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
-        out << bytes;
+        {
+            std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
+            out << bytes;
+        }
+#ifndef _WIN32
+        std::error_code ignored;
+        std::filesystem::permissions(
+            path_ / name, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ignored);
+#endif
     }
     std::string Read(const std::string& name) const {
         std::ifstream in(path_ / name, std::ios::binary);

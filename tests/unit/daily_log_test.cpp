@@ -12,9 +12,12 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+
+#include <vector>
 
 namespace telva {
 namespace {
@@ -140,6 +143,101 @@ TEST_F(DailyLogFile, FileHeldByAnotherWriterLosesTheLine) {
     Log("after");
     EXPECT_EQ(Content(), "05/03/2024 14:07:09 first\r\n05/03/2024 14:07:09 after\r\n");
 }
+
+#ifndef _WIN32
+// What a local user can plant in the log directory before the day's first line: a symbolic link to a file
+// the service must not write, a fifo, a hard link, a file of their own. The log refuses each one, leaves it
+// as it is, loses the line, names the path once in the system log and goes on.
+class RefusedLogFile : public ::testing::Test {
+protected:
+    void Log(std::string_view message) {
+        DailyLog log(dir_.dir(), clock_, [this](const std::string& line) { notices_.push_back(line); });
+        log.Write(message);
+        log.Write(message); // the second refusal of the same file is not named again
+    }
+    std::string DayPath() const { return dir_.file("log_20240305.txt"); }
+
+    test::TempDir dir_;
+    test::TempDir elsewhere_;
+    test::FakeClock clock_{LocalDateTime{2024, 3, 5, 14, 7, 9, 45}};
+    std::vector<std::string> notices_;
+};
+
+constexpr uid_t kNobody = 65534;
+
+TEST_F(RefusedLogFile, PlantedLinksFifosAndHardLinksAreLeftAloneAndNamedOnce) {
+    const std::string target = elsewhere_.file("shadow");
+    elsewhere_.Write("shadow", "root:secret\n");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(target.c_str(), DayPath().c_str()), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(lchown(DayPath().c_str(), kNobody, kNobody), 0); // planted by another user
+    }
+    Log("Service started, IP 127.0.0.1");
+    EXPECT_EQ(elsewhere_.Read("shadow"), "root:secret\n");
+    EXPECT_EQ(notices_, std::vector<std::string>{LogRefusedText(DayPath())});
+    EXPECT_EQ(notices_[0], "Daily log line lost: " + DayPath() +
+                               " is a symbolic link or not a regular file owned by the service's user; it is "
+                               "left untouched");
+
+    // The next day's file is the service's own again.
+    clock_.Advance(24LL * 3600 * 1000);
+    DailyLog(dir_.dir(), clock_, [this](const std::string& line) {
+        notices_.push_back(line);
+    }).Write("next day");
+    EXPECT_EQ(dir_.Read("log_20240306.txt"), "06/03/2024 14:07:09 next day\r\n");
+    EXPECT_EQ(notices_.size(), 1u);
+    clock_.Advance(-24LL * 3600 * 1000);
+
+    // A dangling link is not followed to create its target either.
+    std::filesystem::remove(DayPath());
+    const std::string absent = elsewhere_.file("created-through-link");
+    ASSERT_EQ(symlink(absent.c_str(), DayPath().c_str()), 0);
+    notices_.clear();
+    Log("lost");
+    EXPECT_FALSE(std::filesystem::exists(absent));
+    EXPECT_EQ(notices_.size(), 1u);
+
+    // A fifo does not hold the service, a hard link to another file is not written through.
+    std::filesystem::remove(DayPath());
+    ASSERT_EQ(mkfifo(DayPath().c_str(), 0666), 0);
+    notices_.clear();
+    Log("lost");
+    EXPECT_EQ(notices_.size(), 1u);
+    std::filesystem::remove(DayPath());
+    elsewhere_.Write("ours", "kept\n");
+    ASSERT_EQ(link(elsewhere_.file("ours").c_str(), DayPath().c_str()), 0);
+    notices_.clear();
+    Log("lost");
+    EXPECT_EQ(elsewhere_.Read("ours"), "kept\n");
+    EXPECT_EQ(notices_.size(), 1u);
+}
+
+TEST_F(RefusedLogFile, FileOwnedBySomeoneElseIsRefused) {
+    if (geteuid() == 0) {
+        dir_.Write("log_20240305.txt", "their line\r\n");
+        ASSERT_EQ(chown(DayPath().c_str(), kNobody, kNobody), 0);
+        Log("lost");
+        EXPECT_EQ(dir_.Read("log_20240305.txt"), "their line\r\n");
+        EXPECT_EQ(notices_, std::vector<std::string>{LogRefusedText(DayPath())});
+    } else {
+        GTEST_SKIP() << "giving a file to another user needs root";
+    }
+}
+
+TEST_F(RefusedLogFile, NewFileIsCreatedForTheOwnerAndGroupOnly) {
+    const mode_t previous = umask(0);
+    DailyLog(dir_.dir(), clock_, [this](const std::string& line) {
+        notices_.push_back(line);
+    }).Write("first");
+    umask(previous);
+    struct stat info {};
+    ASSERT_EQ(lstat(DayPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(info.st_uid, geteuid());
+    EXPECT_TRUE(notices_.empty());
+}
+#endif
 
 } // namespace
 } // namespace telva

@@ -13,6 +13,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace telva {
 namespace {
@@ -109,6 +112,46 @@ TEST_F(UnitInstall, EnableFailureIsAnInstallFailure) {
               "ended with status 1\"\n");
 }
 
+// The service's user: created when missing (a failed creation is an install failure and writes no unit),
+// left alone when present; the settings file, which holds the password, becomes root's and the user
+// group's only.
+TEST_F(UnitInstall, ServiceUserIsCreatedWhenMissingAndTheSettingsFileRestricted) {
+    const std::string useradd = directory_ + "/useradd";
+    std::ofstream(useradd) << "#!/bin/sh\necho \"$@\" >>" << directory_ << "/useradd.txt\nexit 9\n";
+    std::filesystem::permissions(useradd, std::filesystem::perms::owner_all);
+    target_.useradd = useradd;
+    target_.account = "telva-absent-account-for-tests";
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(InstallServiceUnit(service_, target_, true));
+    EXPECT_EQ(
+        ::testing::internal::GetCapturedStderr(),
+        "Service \"Test display\" failed to install with error: \"useradd telva-absent-account-for-tests "
+        "ended with status 9\"\n");
+    EXPECT_EQ(platform::ReadWholeFile(directory_ + "/useradd.txt"),
+              "--system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "
+              "telva-absent-account-for-tests\n");
+    EXPECT_FALSE(platform::FileExists(UnitPath()));
+
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "giving the settings file to root and another group needs root";
+    }
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    target_.account = "nobody"; // exists: useradd is not run
+    target_.settings_path = directory_ + "/config.ini";
+    std::ofstream(target_.settings_path) << "[SERVIDOR]\npass=secret\n";
+    std::filesystem::permissions(target_.settings_path, std::filesystem::perms(0644));
+    EXPECT_TRUE(InstallServiceUnit(service_, target_, true));
+    struct stat info {};
+    ASSERT_EQ(stat(target_.settings_path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_gid, nobody->pw_gid);
+    EXPECT_EQ(platform::ReadWholeFile(directory_ + "/useradd.txt").value_or("").find("nobody"),
+              std::string::npos);
+    EXPECT_TRUE(platform::FileExists(UnitPath()));
+}
+
 TEST_F(UnitInstall, SystemdAcceptsTheUnit) {
     if (std::system("command -v systemd-analyze >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "systemd-analyze is not installed";
@@ -132,12 +175,56 @@ TEST(SystemdUnitText, HoldsTheRegistrationValues) {
               "After=network-online.target\n"
               "\n"
               "[Service]\n"
+              "User=telva4-audit\n"
+              "Group=telva4-audit\n"
+              "LogsDirectory=telva4-audit\n"
+              "LogsDirectoryMode=0750\n"
+              "UMask=0027\n"
+              "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
+              "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
+              "NoNewPrivileges=yes\n"
+              "ProtectSystem=strict\n"
+              "ProtectHome=yes\n"
+              "PrivateTmp=yes\n"
+              "PrivateDevices=yes\n"
+              "DevicePolicy=closed\n"
+              "PrivateMounts=yes\n"
+              "ProtectKernelTunables=yes\n"
+              "ProtectKernelModules=yes\n"
+              "ProtectKernelLogs=yes\n"
+              "ProtectControlGroups=yes\n"
+              "ProtectClock=yes\n"
+              "ProtectHostname=yes\n"
+              "ProtectProc=invisible\n"
+              "ProcSubset=pid\n"
+              "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK\n"
+              "RestrictNamespaces=yes\n"
+              "LockPersonality=yes\n"
+              "MemoryDenyWriteExecute=yes\n"
+              "RestrictRealtime=yes\n"
+              "RestrictSUIDSGID=yes\n"
+              "RemoveIPC=yes\n"
+              "KeyringMode=private\n"
+              "SystemCallArchitectures=native\n"
+              "SystemCallFilter=@system-service\n"
+              "SystemCallFilter=~@privileged @resources\n"
+              "SystemCallErrorNumber=EPERM\n"
               "Type=notify\n"
               "ExecStart=/opt/telva4-audit/telva4_audit\n"
               "TimeoutStopSec=30s\n"
               "\n"
               "[Install]\n"
               "WantedBy=multi-user.target\n");
+}
+
+// The program writes its daily log where the unit's LogsDirectory= puts the directory.
+TEST(SystemdUnitText, LogsDirectoryIsTheProgramsLogDirectory) {
+    const std::string unit = SystemdUnitText("/opt/telva4-audit/telva4_audit", "x");
+    const std::string key = "\nLogsDirectory=";
+    const auto at = unit.find(key);
+    ASSERT_NE(at, std::string::npos);
+    const std::string name = unit.substr(at + key.size(), unit.find('\n', at + 1) - at - key.size());
+    EXPECT_EQ(platform::DefaultLogDirectory(), "/var/log/" + name + "/");
 }
 
 TEST(SystemdUnitText, PackagedUnitIsTheOneInstallWrites) {

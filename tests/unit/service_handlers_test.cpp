@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace telva {
 namespace {
 
@@ -95,6 +97,36 @@ TEST_F(Handlers, StartNamesAnUnusableScheduleTimeAndKeepsIt) {
     EXPECT_EQ(TodaysLog().find("Invalid horario \"23.59\""), std::string::npos)
         << "the regional separator counts";
 }
+
+#ifndef _WIN32
+// The settings file holds the server password: a file every user may read is named at each start, after
+// the other start lines; one readable by its owner and group only is not.
+TEST_F(Handlers, SettingsFileReadableByEveryUserIsNamedAfterTheOtherStartLines) {
+    using std::filesystem::perms;
+    const std::string path = dir_.file("config.ini");
+    dir_.Write("config.ini", "[SERVIDOR]\r\nhorario=3h\r\npass=secret\r\n");
+    std::filesystem::permissions(path, perms::owner_read | perms::owner_write | perms::group_read |
+                                           perms::others_read);
+    AuditService service(context_, path);
+    bool started = true;
+    service.HandleStart(started);
+    const std::string log = TodaysLog();
+    const std::string readable =
+        " Settings file readable by every user, it holds the server password: " + path;
+    const auto start = log.find(" Service started, IP ");
+    const auto invalid = log.find(" Invalid horario \"3h\": only the start run will happen\r\n");
+    ASSERT_NE(start, std::string::npos) << log;
+    ASSERT_NE(invalid, std::string::npos) << log;
+    EXPECT_EQ(log.find(readable + "\r\n"), log.size() - readable.size() - 2) << log;
+    EXPECT_LT(invalid, log.find(readable)) << log;
+
+    std::filesystem::permissions(path, perms::owner_read | perms::owner_write | perms::group_read);
+    service.HandleStart(started);
+    const std::string again = TodaysLog();
+    EXPECT_EQ(again.find(readable, log.size()), std::string::npos) << again;
+    EXPECT_NE(again.find(" Service started, IP ", log.size()), std::string::npos) << again;
+}
+#endif
 
 TEST_F(Handlers, EveryStopWaitsFiveSecondsThenLogsTheAddress) {
     context_.settings.local_address = "192.168.0.10";
