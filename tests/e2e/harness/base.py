@@ -7,6 +7,7 @@ import os
 import signal
 import socket
 import subprocess
+import sys
 import time
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", ".."))
@@ -136,11 +137,15 @@ class MachineLock:
             held[1] += 1
             return
         handle = open(path, "a")
+        started = time.monotonic()
         try:
             wait_until(lambda: try_flock(handle), timeout, interval=0.2, what="the machine lock " + path)
         except BaseException:
             handle.close()
             raise
+        waited = time.monotonic() - started
+        if waited >= 1:  # another run on this machine held it: time not spent by this test
+            sys.stderr.write("waited %.1f s for the machine lock %s\n" % (waited, path))
         MachineLock._held[path] = [handle, 1]
 
     def release(self):
