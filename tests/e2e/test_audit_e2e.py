@@ -14,7 +14,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
-from harness import COUNTERS, SUFFIXES, CONTRACT, PrinterList, Scene  # noqa: E402
+from harness import COUNTERS, CONTRACT, PrinterList, Scene, upload_field_names  # noqa: E402
 
 BINARY = os.path.abspath(os.environ.get("TELVA4_AUDIT", os.path.join(harness.REPO, "build/debug/src/telva4_audit")))
 
@@ -28,30 +28,24 @@ HOST_NOT_FOUND = "Error 0 - Socket Error # 11001\r\nHost not found."
 BIND_ERROR = "Error 0 - Could not bind socket. Address and port are already in use."
 
 
-def upload_field_names(count):
-    names = []
-    for position in range(count):
-        names += ["data[items][%d][%s]" % (position, suffix) for suffix in SUFFIXES + ["cid"]]
-    return names + ["data[count]", "data[number]"]
-
-
-def expected_fields(printers):
-    fields = []
-    for position, readings in enumerate(printers.expected):
-        fields += [["data[items][%d][%s]" % (position, s), readings[s]] for s in SUFFIXES + ["cid"]]
-    return fields + [["data[count]", str(len(printers.expected))], ["data[number]", CONTRACT]]
-
-
 class AuditTest(unittest.TestCase):
-    """One scene per test; the service's run at start is the audit under test."""
+    """One scene per test, the fleet's agents shared by the tests of a class (they only answer reads); the
+    service's run at start is the audit under test."""
 
     fleet_size = 3
     fleet_values = None
 
+    @classmethod
+    def setUpClass(cls):
+        cls.fleet = None
+        if cls.fleet_size:
+            cls.fleet_scene = Scene(prefix="telva_e2e_fleet_")
+            cls.addClassCleanup(cls.fleet_scene.close)
+            cls.fleet = cls.fleet_scene.start_fleet(cls.fleet_size, values=cls.fleet_values)
+
     def setUp(self):
         self.scene = Scene()
         self.addCleanup(self.scene.close)
-        self.fleet = self.scene.start_fleet(self.fleet_size, values=self.fleet_values) if self.fleet_size else None
 
     def agents(self):
         return self.fleet.printers
@@ -68,19 +62,14 @@ class AuditTest(unittest.TestCase):
 
     def stop(self, service):
         service.stop()
-        self.assertEqual(self.scene.log.messages()[-1][: len("Service stopped, IP ")], "Service stopped, IP ")
+        self.assertEqual(self.scene.log.messages()[-1][: len(harness.STOP_LINE)], harness.STOP_LINE)
+        self.assertEqual(self.scene.log.form_problems(), [])
 
     def run_messages(self):
         """The log messages of the run: everything after "Service started, IP ", without the stop line."""
         messages = self.scene.log.messages()
-        self.assertTrue(messages[0].startswith("Service started, IP "), messages)
-        return [m for m in messages[1:] if not m.startswith("Service stopped, IP ")]
-
-    def read_lines(self, printers):
-        lines = []
-        for _, printer in printers.entries:
-            lines += ["SNMP trying IP " + printer["ip"], "SNMP OK IP " + printer["ip"]]
-        return lines
+        self.assertTrue(messages[0].startswith(harness.START_LINE), messages)
+        return [m for m in messages[1:] if not m.startswith(harness.STOP_LINE)]
 
     def assert_upload(self, server, printers, accepted=True, uploads_expected=1):
         """The last upload the server received carries exactly the readings printers expects."""
@@ -89,7 +78,7 @@ class AuditTest(unittest.TestCase):
         upload = uploads[-1]
         self.assertEqual(upload["accepted"], accepted)
         self.assertTrue(upload["layout_ok"], upload["layout_problem"])
-        self.assertEqual(upload["fields"], expected_fields(printers))
+        self.assertEqual(upload["fields"], printers.expected_fields())
         self.assertEqual(upload["printers"], printers.expected_upload())
         self.assertEqual(upload["count"], str(len(printers.expected)))
         self.assertEqual(upload["number"], CONTRACT)
@@ -116,7 +105,7 @@ class CleanRunTest(AuditTest):
 
         self.assertEqual(server.endpoints(), ["login", "fetch", "update", "logout"])
         self.assertEqual(self.run_messages(),
-                         ["Login TELVA ok", "Printer count 5"] + self.read_lines(printers) +
+                         ["Login TELVA ok", "Printer count 5"] + printers.read_lines() +
                          ["Update()", "Logout TELVA ok"])
         upload = self.assert_upload(server, printers)
         self.assertEqual([name for name, _ in upload["fields"]], upload_field_names(5))
@@ -156,7 +145,7 @@ class CleanRunTest(AuditTest):
         self.stop(service)
         self.assertEqual(server.endpoints(), ["login", "fetch", "update", "logout"])
         self.assertEqual(self.run_messages(),
-                         ["Login TELVA ok", "Printer count 130"] + self.read_lines(printers) +
+                         ["Login TELVA ok", "Printer count 130"] + printers.read_lines() +
                          ["Update()", "Logout TELVA ok"])
         upload = self.assert_upload(server, printers)
         self.assertEqual(upload["count"], "130")
@@ -240,7 +229,7 @@ class ServerRefusalTest(AuditTest):
         server.control({"op": "printers", "items_raw": items_raw})
         service = self.scene.start_service(BINARY)
         service.wait_for_log("Logout TELVA ok", timeout=RUN_SECONDS)
-        time.sleep(1)
+        # Still running after the run; stop() below sees it handle SIGTERM some 15 s later.
         self.assertTrue(service.running())
         self.stop(service)
         self.assertEqual(server.endpoints(), ["login", "fetch", "logout"])

@@ -6,7 +6,6 @@ A control request waits until the loop next handles requests, after its pause: n
 during a run (two of them) are part of tests/faults/test_printer_faults.py.
 """
 
-import os
 import signal
 import time
 import unittest
@@ -25,14 +24,12 @@ class LifecycleFaults(fc.FaultCase):
         self.server = self.scene.start_server(printers)
         if fetch_delay:
             self.server.set_behaviour("fetch", "delay", seconds=fetch_delay)
-        self.notify = fc.NotifySocket(self.scene.directory)
-        self.addCleanup(self.notify.close)
-        self.service = fc.start_raw_service(self.scene, fc.settings_text(self.server.address),
-                                            {"NOTIFY_SOCKET": self.notify.path})
+        self.notify = self.scene.notify_socket()
+        self.service = self.start_service(env={"NOTIFY_SOCKET": self.notify.path})
         return self.service
 
-    def signal(self, number):
-        os.kill(self.service.process.pid, number)
+    def control(self, request):
+        self.service.control(request)
 
     def wait_run_over(self):
         self.service.wait_for_log("Logout TELVA ok", timeout=60)
@@ -47,19 +44,20 @@ class LifecycleFaults(fc.FaultCase):
         self.assertLess(ended, PAUSE_S + 3)
         text = self.service.log.text()
         self.assertNotIn("Service stopped, IP ", text[text.index("Logout TELVA ok"):])
+        self.notify.drain()
         self.assertEqual(self.notify.names()[-2:], ["csStopPending", "csStopped"])
 
     def test_shutdown_during_audit(self):
         self.start(fetch_delay=3)
         self.service.wait_for_log("Login TELVA ok", timeout=30)
-        self.signal(fc.SIGPWR)
+        self.control("shutdown")
         self.assert_shutdown_ends_without_stop_handler(self.wait_run_over())
 
     def test_shutdown_during_pause(self):
         self.start()
         run_over = self.wait_run_over()
         time.sleep(1)
-        self.signal(fc.SIGPWR)
+        self.control("shutdown")
         self.assert_shutdown_ends_without_stop_handler(run_over)
 
     def pause_then_continue_and_stop(self, run_over):
@@ -69,36 +67,37 @@ class LifecycleFaults(fc.FaultCase):
         time.sleep(2)
         self.assertEqual(self.notify.names()[-1], "csPaused")
         self.assertTrue(self.service.running())
-        self.signal(signal.SIGUSR2)
+        self.control("continue")
         self.notify.wait_for("csRunning", count=2, timeout=10)
         self.assert_ready_and_stop(self.service)
+        self.notify.drain()
         self.assertEqual(self.notify.names()[-2:], ["csStopPending", "csStopped"])
 
     def test_pause_during_audit(self):
         self.start(fetch_delay=3)
         self.service.wait_for_log("Login TELVA ok", timeout=30)
-        self.signal(signal.SIGUSR1)
+        self.control("pause")
         self.pause_then_continue_and_stop(self.wait_run_over())
 
     def test_pause_during_pause(self):
         self.start()
         run_over = self.wait_run_over()
         time.sleep(1)
-        self.signal(signal.SIGUSR1)
+        self.control("pause")
         self.pause_then_continue_and_stop(run_over)
 
     def test_control_requests_before_the_queue_exists(self):
         # Interrogate and continue sent the moment the process blocks its control signals, before (or
         # about when) the service thread creates its queue: dropped or handled, they do no harm.
         self.start()
-        harness.wait_until(lambda: fc.signals_blocked(self.service.process.pid, signal.SIGHUP), 10,
+        harness.wait_until(lambda: harness.signal_blocked(self.service.pid, signal.SIGHUP), 10,
                            interval=0.001, what="the control signals blocked")
-        self.signal(signal.SIGHUP)
-        self.signal(signal.SIGUSR2)
+        self.control("interrogate")
+        self.control("continue")
         self.wait_run_over()
         self.assertIn("Service started, IP ", self.service.log.text())
         self.assert_ready_and_stop(self.service)
-        self.assertNotIn("Service failed", self.stderr_text(self.service))
+        self.assertNotIn("Service failed", self.service.stderr())
 
 
 if __name__ == "__main__":

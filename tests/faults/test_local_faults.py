@@ -26,10 +26,10 @@ class LocalFaults(fc.FaultCase):
         self.addCleanup(holder.close)
         fcntl.lockf(holder, fcntl.LOCK_EX)
         size_before = os.path.getsize(path)
-        service = self.scene.start_service(fc.BINARY)
+        service = self.start_service()
         harness.wait_until(lambda: "logout" in server.endpoints() or not service.running(), 60,
                            what="the audit run")
-        time.sleep(0.5)
+        time.sleep(0.5)  # the line after the logout's answer is written (or not) in this time
         # The run went on without its log: every request made, the upload stored.
         self.assertEqual(server.endpoints(), ["login", "fetch", "update", "logout"])
         self.assertTrue(server.uploads()[-1]["accepted"])
@@ -44,7 +44,7 @@ class LocalFaults(fc.FaultCase):
         printers.add_silent(address="127.0.0.253")
         server = self.scene.start_server(printers)
         with harness.hold_udp_port(162):
-            service = self.scene.start_service(fc.BINARY)
+            service = self.start_service()
             service.wait_for_log("Logout TELVA ok", timeout=60)
         text = service.log.text()
         self.assertEqual(text.count("Error 0 - Could not bind socket. Address and port are already in use."), 2)
@@ -55,7 +55,7 @@ class LocalFaults(fc.FaultCase):
         self.assert_ready_and_stop(service)
 
     def check_without_settings(self, config_text):
-        service = fc.start_raw_service(self.scene, config_text)
+        service = self.start_service(settings=config_text)
         service.wait_for_log("Erro no login", timeout=30)
         text = service.log.text()
         self.assertIn("Service started, IP ", text)
@@ -77,8 +77,8 @@ class LocalFaults(fc.FaultCase):
         printers.add_silent()
         server = self.scene.start_server(printers, contract=long_contract[:2047], user=long_user[:2047],
                                          password=long_password[:2047])
-        service = fc.start_raw_service(self.scene, fc.settings_text(server.address, long_contract, long_user,
-                                                                 long_password))
+        service = self.start_service(settings=harness.settings_text(server.address, contract=long_contract,
+                                                                    user=long_user, password=long_password))
         service.wait_for_log("Logout TELVA ok", timeout=60)
         self.assertEqual(server.endpoints(), ["login", "fetch", "update", "logout"])
         login = server.requests()[0]

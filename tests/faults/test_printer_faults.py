@@ -7,13 +7,13 @@ Two stop requests arrive while the run is reading a silent printer: the run stil
 logs out, then both stops are handled (two stop lines) and the process ends with status 0.
 """
 
-import os
 import signal
 import time
 import unittest
 
 import faults_common as fc
 from faults_common import harness
+from harness import counter32, counter64, get_response, tlv  # noqa: E402
 
 # Counter values the responders hold: printer p answers base(p) + k for its k-th counter.
 def value_of(printer, k):
@@ -21,11 +21,6 @@ def value_of(printer, k):
 
 
 class PrinterFaults(fc.FaultCase):
-    def responder(self, address, answer):
-        responder = fc.SnmpResponder(address, answer)
-        self.addCleanup(responder.close)
-        return responder
-
     def test_misbehaving_printers_in_one_run(self):
         oids = harness.default_oids()
         position = {oid: k for k, oid in enumerate(oids)}
@@ -37,11 +32,11 @@ class PrinterFaults(fc.FaultCase):
 
         def add(name, address, answer, expected):
             index = len(printers.entries)
-            responders[name] = self.responder(address, lambda i, c, oid: answer(index, i, c, oid))
+            responders[name] = self.scene.responder(address, lambda i, c, oid: answer(index, i, c, oid))
             printers.add(address, oids, expected)
 
         def full(index, oid, **kwargs):
-            return fc.get_response(oid, fc.counter32(value_of(index, position[oid])), **kwargs)
+            return get_response(oid, counter32(value_of(index, position[oid])), **kwargs)
 
         # Cut inside the value: the binding is unreadable, so no value (never a partial number).
         add("truncated", "127.0.0.20", lambda p, i, c, oid: [(0, full(p, oid)[:-2])], [""] * 6)
@@ -56,7 +51,7 @@ class PrinterFaults(fc.FaultCase):
 
         # 9000 bytes do not fit the 8192-byte receive buffer: an error ends this printer's queries.
         add("oversized", "127.0.0.22",
-            lambda p, i, c, oid: [(0, fc.get_response(oid, fc.tlv(0x04, b"7" * 8950)))], [""] * 6)
+            lambda p, i, c, oid: [(0, get_response(oid, tlv(0x04, b"7" * 8950)))], [""] * 6)
         expected_log.append("Error 0 - Socket Error # 10040\r\nMessage too long.")
 
         # Another community or request id is still this printer's answer.
@@ -67,7 +62,7 @@ class PrinterFaults(fc.FaultCase):
 
         # An answer for another identifier: the reading stays empty.
         add("other_oid", "127.0.0.25",
-            lambda p, i, c, oid: [(0, fc.get_response(oid + ".9", fc.counter32(value_of(p, 0))))], [""] * 6)
+            lambda p, i, c, oid: [(0, get_response(oid + ".9", counter32(value_of(p, 0))))], [""] * 6)
 
         # The first answer comes after the 10 s wait; every later query reads the answer to the query
         # before it, which names another identifier: six empty readings, none shifted to the next field.
@@ -76,7 +71,7 @@ class PrinterFaults(fc.FaultCase):
 
         # Counter64 values, one of them beyond 32 bits.
         add("counter64", "127.0.0.27",
-            lambda p, i, c, oid: [(0, fc.get_response(oid, fc.counter64(2**40 + position[oid])))],
+            lambda p, i, c, oid: [(0, get_response(oid, counter64(2**40 + position[oid])))],
             [str(2**40 + k) for k in range(6)])
 
         printers.add_silent()  # refuses: nothing listens there, the kernel answers port-unreachable
@@ -85,16 +80,17 @@ class PrinterFaults(fc.FaultCase):
 
         server = self.scene.start_server(printers)
         started = time.monotonic()
-        service = self.scene.start_service(fc.BINARY)
+        service = self.start_service()
         service.wait_for_log("SNMP trying IP 127.0.0.28", timeout=120)
         # Two stops during the run: both wait until the run and the loop's pause are over. (Signals of one
-        # kind that are pending together merge into one, so the second comes after the first is taken.)
-        os.kill(service.process.pid, signal.SIGTERM)
-        time.sleep(0.5)
-        os.kill(service.process.pid, signal.SIGTERM)
+        # kind that are pending together merge into one, so the second goes once the first is taken.)
+        service.control("stop")
+        harness.wait_until(lambda: not harness.signal_pending(service.pid, signal.SIGTERM), 10,
+                           interval=0.01, what="the first SIGTERM taken")
+        service.control("stop")
         service.wait_for_log("Logout TELVA ok", timeout=120)
         print("audit over %d printers took %.1f s" % (len(printers.entries), time.monotonic() - started))
-        status = service.process.wait(timeout=60)
+        status = service.wait(timeout=60)
         self.assertEqual(status, 0)
         text = service.log.text()
         self.assertEqual(text[text.index("Logout TELVA ok"):].count("Service stopped, IP "), 2)

@@ -7,11 +7,7 @@ Skipped for a sanitized build (TELVA_SANITIZE=ON: the sanitizers and valgrind do
 valgrind is not installed.
 """
 
-import os
 import shutil
-import signal
-import subprocess
-import time
 import unittest
 
 import faults_common as fc
@@ -39,31 +35,20 @@ class ValgrindAudit(fc.FaultCase):
         printers.add_unresolvable()
         server = self.scene.start_server(printers)
 
-        directory = self.scene.path("service")
-        os.makedirs(directory)
-        program = os.path.join(directory, os.path.basename(fc.BINARY))
-        shutil.copy2(fc.BINARY, program)
-        with open(os.path.join(directory, "config.ini"), "w") as handle:
-            handle.write(fc.settings_text(server.address))
-        report = os.path.join(directory, "memcheck.txt")
-        env = dict(os.environ)
-        env.pop("NOTIFY_SOCKET", None)
-        argv = [VALGRIND, "--tool=memcheck", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
-                "--show-leak-kinds=definite,indirect", "--error-exitcode=99", "--track-origins=yes",
-                "--log-file=" + report, program]
-        process = subprocess.Popen(argv, cwd=directory, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, env=env)
-        self.scene.on_close(lambda: harness.end_process(process, grace=5, sig=signal.SIGKILL))
-        log = self.scene.log
-        log.wait_for("Logout TELVA ok", timeout=60 * SLOWDOWN, process=process)
+        report = self.scene.path("memcheck.txt")
+        wrapper = [VALGRIND, "--tool=memcheck", "--leak-check=full", "--errors-for-leak-kinds=definite,indirect",
+                   "--show-leak-kinds=definite,indirect", "--error-exitcode=99", "--track-origins=yes",
+                   "--log-file=" + report]
+        service = self.start_service(wrapper=wrapper)
+        service.wait_for_log("Logout TELVA ok", timeout=60 * SLOWDOWN)
         upload = server.uploads()[-1]
         self.assertTrue(upload["layout_ok"], upload["layout_problem"])
         self.assertEqual(upload["printers"], printers.expected_upload())
 
-        os.kill(process.pid, signal.SIGTERM)
+        service.control("stop")
         try:
-            status = process.wait(timeout=120)
-        except subprocess.TimeoutExpired:
+            status = service.wait(timeout=120)
+        except harness.HarnessError:
             self.fail("no end within 120 s of SIGTERM")
         with open(report, errors="replace") as handle:
             memcheck = handle.read()
@@ -73,7 +58,7 @@ class ValgrindAudit(fc.FaultCase):
         self.assertIn("ERROR SUMMARY: 0 errors", memcheck)
         self.assertIn("HEAP SUMMARY", memcheck)
         self.assertNotRegex(memcheck, r"(definitely|indirectly) lost: [1-9]")
-        self.assertIn("Service stopped, IP ", log.text())
+        self.assertIn("Service stopped, IP ", service.log.text())
 
 
 if __name__ == "__main__":
