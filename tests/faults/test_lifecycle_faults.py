@@ -2,8 +2,9 @@
 loop's 10 s pause, and control requests sent before the service thread has its queue.
 
 Status reports are collected from a notification socket (NOTIFY_SOCKET), so a pause is seen, not guessed.
-A control request waits until the loop next handles requests, after its pause: never during a run. Stops
-during a run (two of them) are part of tests/faults/test_printer_faults.py.
+A pause waits until the loop next handles requests, after its pause: never during a run. A shutdown during a
+run cuts the run short (what was read is uploaded, then the logout) and is handled at once after it; stops
+and shutdowns during a run are also tested in-process (tests/run/field_test.cpp).
 """
 
 import signal
@@ -51,7 +52,9 @@ class LifecycleFaults(fc.FaultCase):
         self.start(fetch_delay=3)
         self.service.wait_for_log("Login TELVA ok", timeout=30)
         self.control("shutdown")
-        self.assert_shutdown_ends_without_stop_handler(self.wait_run_over())
+        run_over = self.wait_run_over()
+        self.assertIn("Run cut short by a shutdown: 0 of 1 printers read", self.service.log.text())
+        self.assert_shutdown_ends_without_stop_handler(run_over)
 
     def test_shutdown_during_pause(self):
         self.start()

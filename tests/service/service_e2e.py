@@ -78,7 +78,7 @@ class LifecycleTest(unittest.TestCase):
 
     def test_program_reports_to_the_init_system_and_stops_on_sigterm(self):
         notify = self.scene.notify_socket()
-        # The program itself, config.ini beside it, its daily log in /var/tmp/.
+        # The program itself, config.ini beside it, its daily log in /var/log/telva4-audit/.
         service = self.scene.start_service(PROGRAM, server_address="127.0.0.1:9", env={"NOTIFY_SOCKET": notify.path})
         notify.wait_for_message("READY=1\nSTATUS=csRunning")
         service.wait_for_log("Service started, IP ", timeout=30)

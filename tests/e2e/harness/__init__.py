@@ -24,7 +24,7 @@ Modules:
   base      HarnessError, wait_until, end_process (by pid), /proc facts, UDP ports, MachineLock
   printers  Fleet (tools/printer-fleet), PrinterList, SnmpResponder and BER pieces for crafted answers
   server    ContractServer (tools/contract-server): control(), records(), uploads(), mark()
-  logs      DailyLog (POSIX /var/tmp/ UTF-8 or a Wine prefix's temp directory, ANSI), log_entries
+  logs      DailyLog (POSIX /var/log/telva4-audit/ UTF-8 or a Wine prefix's temp directory, ANSI), log_entries
   config    settings_text, write_config
   notify    NotifySocket, the init system's notification socket
   service   ServiceRunner: NativeService (signals) and WineService (the service manager)
@@ -36,7 +36,7 @@ from .base import (MACHINE_LOCK_PATH, MACHINE_LOCK_SECONDS, REPO, TRAP_PORT, Har
                    end_process, hold_udp_port, peak_rss_kb, signal_blocked, signal_pending, udp_port_free,
                    wait_udp_port_free, wait_until)
 from .config import settings_text, write_config, write_settings  # noqa: F401
-from .logs import (POSIX_LOG_DIR, START_LINE, STAMP, STOP_LINE, WINE_STAMP, DailyLog, line_form_problems,  # noqa: F401
+from .logs import (POSIX_LOG_DIR, SCHEDULE_NOTE, START_LINE, STAMP, STOP_LINE, WINE_STAMP, DailyLog, line_form_problems,  # noqa: F401
                    log_entries, wine_log_dir)
 from .notify import NotifySocket  # noqa: F401
 from .printers import (COMMUNITY, CONTRACT, COUNTERS, FLEET_COUNTER_OIDS, FLEET_TOOL, MISSING_OID,  # noqa: F401

@@ -1,5 +1,7 @@
 """config.ini, section [SERVIDOR], as the service reads it beside its executable."""
 
+import os
+
 from .printers import CONTRACT
 from .server import PASSWORD, USER
 
@@ -19,6 +21,8 @@ def write_settings(path, text, encoding="utf-8"):
     if text is not None:
         with open(path, "w", newline="", encoding=encoding) as handle:
             handle.write(text)
+        # It holds the password: the service reports a settings file that every user may read.
+        os.chmod(path, 0o640)
     return path
 
 

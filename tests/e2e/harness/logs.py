@@ -1,5 +1,5 @@
-"""The daily log: log_YYYYMMDD.txt in /var/tmp/ (POSIX, UTF-8) or in C:\\windows\\temp of a Wine prefix (the
-ANSI code page), read from a point in time on."""
+"""The daily log: log_YYYYMMDD.txt in /var/log/telva4-audit/ (POSIX, UTF-8) or in C:\\windows\\temp of a Wine
+prefix (the ANSI code page), read from a point in time on."""
 
 import glob
 import os
@@ -7,7 +7,7 @@ import re
 
 from .base import HarnessError, wait_until
 
-POSIX_LOG_DIR = "/var/tmp/"
+POSIX_LOG_DIR = "/var/log/telva4-audit/"
 POSIX_ENCODING = "utf-8"
 WINE_ENCODING = "cp1252"  # the ANSI code page of a default Wine prefix
 
@@ -17,6 +17,9 @@ WINE_STAMP = re.compile(r"^\d\d\D\d\d\D\d{4} \d\d\D\d\d\D\d\d ")
 STAMP = POSIX_STAMP
 
 START_LINE = "Service started, IP "
+# The harness's schedule 99:99 never matches, so that only the run at start happens; the service says so
+# right after its start line.
+SCHEDULE_NOTE = 'Invalid horario "99:99": only the start run will happen'
 STOP_LINE = "Service stopped, IP "
 
 
@@ -58,6 +61,10 @@ class DailyLog:
     files (a run that passes midnight starts the next day's file) in date order."""
 
     def __init__(self, directory=POSIX_LOG_DIR, encoding=POSIX_ENCODING, stamp=POSIX_STAMP):
+        if directory == POSIX_LOG_DIR:
+            # The POSIX service's log directory, as its unit's LogsDirectory= makes it: owned by the user that
+            # runs the program (root in the tests), not readable by every user.
+            os.makedirs(directory, mode=0o750, exist_ok=True)
         self.directory = directory
         self.encoding = encoding
         self.stamp = stamp
