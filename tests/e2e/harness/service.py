@@ -29,6 +29,9 @@ DEFAULT = object()  # settings: config.ini from server_address and config
 
 
 class ServiceRunner:
+    """What a test does with the service, whichever way it runs. Every wait is bounded; a failed wait or
+    check raises HarnessError (an AssertionError) with what the service and the log said."""
+
     log = None
 
     def start(self):
