@@ -118,7 +118,7 @@ void BM_FetchPrinterList(benchmark::State& state) {
     std::size_t printers = 0;
     const telva::bench::AllocationCount before = telva::bench::Allocations();
     for (auto _ : state) {
-        const auto data = telva::FetchItemData(context, contract);
+        const auto data = telva::FetchItemData(context, contract).data;
         if (!data) {
             state.SkipWithError("FetchItemData failed (see the server's record)");
             break;

@@ -61,13 +61,16 @@ class WineLifecycleTest(unittest.TestCase):
         self.assertEqual(self.boxes("/UNINSTALL", "/SILENT"), [], "silent uninstall showed a message")
         self.assertEqual(self.service.state(), "", "service still registered after uninstall")
 
-    def test_2_second_install_reports_1073(self):
-        self.service.run_program("/INSTALL", "/SILENT")
+    def test_2_second_install_reports_1073_and_fails(self):
+        self.assertEqual(self.service.run_program("/INSTALL", "/SILENT").status, 0, "first install")
         shown = self.boxes("/INSTALL", "/SILENT")
         self.assertTrue([line for line in shown
                          if 'failed to install with error: \\"System Error.  Code: 1073.\\r\\n' in line],
                         "second install did not report 1073: %r" % shown)
-        self.service.run_program("/UNINSTALL", "/SILENT")
+        # A failure is no success for a script either: both builds exit 1 after a failed install or removal.
+        self.assertEqual(self.service.run_program("/INSTALL", "/SILENT").status, 1, "second install")
+        self.assertEqual(self.service.run_program("/UNINSTALL", "/SILENT").status, 0, "uninstall")
+        self.assertEqual(self.service.run_program("/UNINSTALL", "/SILENT").status, 1, "second uninstall")
 
     def test_3_direct_run_reports_the_connect_failure(self):
         # Started directly, the dispatcher cannot connect (1063): the program ends with status 0 and writes
