@@ -1,5 +1,6 @@
-"""Fault matrix, lifecycle: shutdown (SIGPWR) and pause (SIGUSR1) during an audit run and during the
-loop's 10 s pause, and control requests sent before the service thread has its queue.
+"""Fault matrix, lifecycle: shutdown (SIGPWR) and pause (SIGUSR1) during an audit run of the real program,
+and control requests sent before the service thread has its queue. The same requests during the loop's pause
+are tested on the real service shell by tests/service/service_e2e.py (service_probe, short pauses).
 
 Status reports are collected from a notification socket (NOTIFY_SOCKET), so a pause is seen, not guessed.
 A pause waits until the loop next handles requests, after its pause: never during a run. A shutdown during a
@@ -56,13 +57,6 @@ class LifecycleFaults(fc.FaultCase):
         self.assertIn("Run cut short by a shutdown: 0 of 1 printers read", self.service.log.text())
         self.assert_shutdown_ends_without_stop_handler(run_over)
 
-    def test_shutdown_during_pause(self):
-        self.start()
-        run_over = self.wait_run_over()
-        time.sleep(1)
-        self.control("shutdown")
-        self.assert_shutdown_ends_without_stop_handler(run_over)
-
     def pause_then_continue_and_stop(self, run_over):
         self.notify.wait_for("csPaused", timeout=PAUSE_S + 10)
         paused_at = [t for t, name in self.notify.states if name == "csPaused"][0]
@@ -81,13 +75,6 @@ class LifecycleFaults(fc.FaultCase):
         self.service.wait_for_log("Login TELVA ok", timeout=30)
         self.control("pause")
         self.pause_then_continue_and_stop(self.wait_run_over())
-
-    def test_pause_during_pause(self):
-        self.start()
-        run_over = self.wait_run_over()
-        time.sleep(1)
-        self.control("pause")
-        self.pause_then_continue_and_stop(run_over)
 
     def test_control_requests_before_the_queue_exists(self):
         # Interrogate and continue sent the moment the process blocks its control signals, before (or
