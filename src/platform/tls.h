@@ -37,6 +37,18 @@ struct TlsStatus {
     std::string detail; // the library's own words, for kHandshake, kCertificate and kProtocol
 
     bool ok() const { return socket_code == 0 && failure == TlsFailure::kNone; }
+
+    static TlsStatus Failed(TlsFailure kind, std::string words = {}) {
+        TlsStatus status;
+        status.failure = kind;
+        status.detail = std::move(words);
+        return status;
+    }
+    static TlsStatus Socket(int code) {
+        TlsStatus status;
+        status.socket_code = code;
+        return status;
+    }
 };
 
 class TlsConnection {

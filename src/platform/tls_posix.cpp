@@ -44,37 +44,24 @@ std::string TakeErrorText() {
     return text;
 }
 
-TlsStatus Failure(TlsFailure failure, std::string detail = {}) {
-    TlsStatus status;
-    status.failure = failure;
-    status.detail = std::move(detail);
-    return status;
-}
-
-TlsStatus SocketFailure(int code) {
-    TlsStatus status;
-    status.socket_code = code;
-    return status;
-}
-
 TlsStatus VerifyFailure(long result) {
     switch (result) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        return Failure(TlsFailure::kSelfSigned);
+        return TlsStatus::Failed(TlsFailure::kSelfSigned);
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        return Failure(TlsFailure::kUnknownIssuer);
+        return TlsStatus::Failed(TlsFailure::kUnknownIssuer);
     case X509_V_ERR_CERT_HAS_EXPIRED:
-        return Failure(TlsFailure::kExpired);
+        return TlsStatus::Failed(TlsFailure::kExpired);
     case X509_V_ERR_CERT_NOT_YET_VALID:
-        return Failure(TlsFailure::kNotYetValid);
+        return TlsStatus::Failed(TlsFailure::kNotYetValid);
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return Failure(TlsFailure::kNameMismatch);
+        return TlsStatus::Failed(TlsFailure::kNameMismatch);
     default:
-        return Failure(TlsFailure::kCertificate, X509_verify_cert_error_string(result));
+        return TlsStatus::Failed(TlsFailure::kCertificate, X509_verify_cert_error_string(result));
     }
 }
 
@@ -87,10 +74,10 @@ TlsStatus HandshakeFailure() {
          reason == SSL_R_UNKNOWN_PROTOCOL || reason == SSL_R_HTTP_REQUEST ||
          reason == SSL_R_HTTPS_PROXY_REQUEST)) {
         ERR_clear_error();
-        return Failure(TlsFailure::kNotTls);
+        return TlsStatus::Failed(TlsFailure::kNotTls);
     }
     std::string detail = TakeErrorText();
-    return Failure(TlsFailure::kHandshake, detail.empty() ? "no reason given" : detail);
+    return TlsStatus::Failed(TlsFailure::kHandshake, detail.empty() ? "no reason given" : detail);
 }
 
 } // namespace
@@ -147,7 +134,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     ERR_clear_error();
     engine.context = SSL_CTX_new(TLS_client_method());
     if (engine.context == nullptr) {
-        return Failure(TlsFailure::kHandshake, TakeErrorText());
+        return TlsStatus::Failed(TlsFailure::kHandshake, TakeErrorText());
     }
     SSL_CTX_set_min_proto_version(engine.context, TLS1_2_VERSION);
     SSL_CTX_set_options(engine.context, SSL_OP_IGNORE_UNEXPECTED_EOF);
@@ -155,7 +142,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     SSL_CTX_set_default_verify_paths(engine.context);
     if (!ca_file.empty() && SSL_CTX_load_verify_locations(engine.context, ca_file.c_str(), nullptr) != 1) {
         ERR_clear_error();
-        return Failure(TlsFailure::kCaFile);
+        return TlsStatus::Failed(TlsFailure::kCaFile);
     }
     engine.ssl = SSL_new(engine.context);
     engine.incoming = BIO_new(BIO_s_mem());
@@ -164,7 +151,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         BIO_free(engine.incoming);
         BIO_free(engine.outgoing);
         engine.incoming = engine.outgoing = nullptr;
-        return Failure(TlsFailure::kHandshake, TakeErrorText());
+        return TlsStatus::Failed(TlsFailure::kHandshake, TakeErrorText());
     }
     SSL_set_bio(engine.ssl, engine.incoming, engine.outgoing);
     X509_VERIFY_PARAM* verify = SSL_get0_param(engine.ssl);
@@ -181,7 +168,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     const SteadyClock::time_point handshake_end =
         std::min(SteadyClock::now() + std::chrono::milliseconds(connect_ms), deadline);
     if (const int code = engine.tcp.Connect(host, port, MillisecondsUntil(handshake_end)); code != 0) {
-        return SocketFailure(code);
+        return TlsStatus::Socket(code);
     }
     while (true) {
         const int result = SSL_connect(engine.ssl);
@@ -195,7 +182,8 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         }
         if (error == SSL_ERROR_NONE) {
             if (sent != 0) {
-                return sent == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+                return sent == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
+                                            : TlsStatus::Failed(TlsFailure::kClosed);
             }
             return {};
         }
@@ -203,15 +191,17 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
             return HandshakeFailure();
         }
         if (sent != 0) {
-            return sent == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+            return sent == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
+                                        : TlsStatus::Failed(TlsFailure::kClosed);
         }
         const std::uint32_t wait = std::min(idle_ms, MillisecondsUntil(handshake_end));
         if (wait == 0) {
-            return Failure(TlsFailure::kTimedOut);
+            return TlsStatus::Failed(TlsFailure::kTimedOut);
         }
         bool closed = false;
         if (const int code = engine.Fill(wait, closed); code != 0 || closed) {
-            return code == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+            return code == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
+                                        : TlsStatus::Failed(TlsFailure::kClosed);
         }
     }
 }
@@ -223,11 +213,11 @@ TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
         const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 16 * 1024));
         const int written = SSL_write(engine.ssl, bytes.data(), piece);
         if (written <= 0) {
-            return Failure(TlsFailure::kProtocol, TakeErrorText());
+            return TlsStatus::Failed(TlsFailure::kProtocol, TakeErrorText());
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));
         if (const int code = engine.Flush(idle_ms, deadline); code != 0) {
-            return SocketFailure(code);
+            return TlsStatus::Socket(code);
         }
     }
     return {};
@@ -244,7 +234,7 @@ TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t t
         const int error = count > 0 ? SSL_ERROR_NONE : SSL_get_error(engine.ssl, count);
         // A read may make OpenSSL answer the peer (a key update).
         if (const int code = engine.Flush(timeout_ms, end); code != 0) {
-            return SocketFailure(code);
+            return TlsStatus::Socket(code);
         }
         if (error == SSL_ERROR_NONE) {
             received = static_cast<std::size_t>(count);
@@ -254,15 +244,15 @@ TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t t
             return {};
         }
         if (error != SSL_ERROR_WANT_READ) {
-            return Failure(TlsFailure::kProtocol, TakeErrorText());
+            return TlsStatus::Failed(TlsFailure::kProtocol, TakeErrorText());
         }
         const std::uint32_t wait = MillisecondsUntil(end);
         if (wait == 0) {
-            return SocketFailure(kWsaTimedOut);
+            return TlsStatus::Socket(kWsaTimedOut);
         }
         bool closed = false;
         if (const int code = engine.Fill(wait, closed); code != 0) {
-            return SocketFailure(code);
+            return TlsStatus::Socket(code);
         }
         if (closed) {
             // The peer ended the connection without a closing alert: the end of the answer, as over TCP.

@@ -47,19 +47,6 @@ std::string Hex(long value) {
     return text;
 }
 
-TlsStatus Failure(TlsFailure failure, std::string detail = {}) {
-    TlsStatus status;
-    status.failure = failure;
-    status.detail = std::move(detail);
-    return status;
-}
-
-TlsStatus SocketFailure(int code) {
-    TlsStatus status;
-    status.socket_code = code;
-    return status;
-}
-
 // Whether `bytes` begin like a TLS record: a content type 20..24 and a major version 3.
 bool LooksLikeTls(const std::string& bytes) {
     const auto type = static_cast<unsigned char>(bytes[0]);
@@ -172,7 +159,7 @@ HCERTSTORE LoadCaFile(const std::string& path) {
 TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const std::string& host) {
     HCERTSTORE extra = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
     if (extra == nullptr) {
-        return Failure(TlsFailure::kCertificate, "no certificate store");
+        return TlsStatus::Failed(TlsFailure::kCertificate, "no certificate store");
     }
     CertAddStoreToCollection(extra, certificate->hCertStore, 0, 0);
     if (ca_store != nullptr) {
@@ -190,8 +177,8 @@ TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const st
                                                0, nullptr, &chain);
     CertCloseStore(extra, 0);
     if (!built || chain == nullptr) {
-        return Failure(TlsFailure::kCertificate,
-                       "chain not built (" + Hex(static_cast<long>(GetLastError())) + ")");
+        return TlsStatus::Failed(TlsFailure::kCertificate,
+                                 "chain not built (" + Hex(static_cast<long>(GetLastError())) + ")");
     }
 
     // A chain that ends at one of the CA file's certificates is trusted as one that ends in the machine's
@@ -213,21 +200,21 @@ TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const st
     }
     TlsStatus verdict;
     if ((trust & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
-        verdict = Failure(TlsFailure::kUnknownIssuer);
+        verdict = TlsStatus::Failed(TlsFailure::kUnknownIssuer);
     } else if ((trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
-        verdict = Failure(elements <= 1 ? TlsFailure::kSelfSigned : TlsFailure::kUnknownIssuer);
+        verdict = TlsStatus::Failed(elements <= 1 ? TlsFailure::kSelfSigned : TlsFailure::kUnknownIssuer);
     } else if ((trust & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) {
-        verdict = Failure(TlsFailure::kCertificate, "signature not valid");
+        verdict = TlsStatus::Failed(TlsFailure::kCertificate, "signature not valid");
     } else if ((trust & CERT_TRUST_IS_REVOKED) != 0) {
-        verdict = Failure(TlsFailure::kCertificate, "revoked");
+        verdict = TlsStatus::Failed(TlsFailure::kCertificate, "revoked");
     } else if ((trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
-        verdict = Failure(TlsFailure::kCertificate, "not for server authentication");
+        verdict = TlsStatus::Failed(TlsFailure::kCertificate, "not for server authentication");
     }
     if (const std::string address = AddressBytes(host); verdict.ok() && !address.empty()) {
         if (CertificateNamesAddress(certificate, address)) {
             checks |= kIgnoreNameMismatch;
         } else {
-            verdict = Failure(TlsFailure::kNameMismatch);
+            verdict = TlsStatus::Failed(TlsFailure::kNameMismatch);
         }
     }
     if (!verdict.ok()) {
@@ -249,23 +236,24 @@ TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const st
         CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy_para, &policy_status);
     CertFreeCertificateChain(chain);
     if (!checked) {
-        return Failure(TlsFailure::kCertificate, "policy not checked");
+        return TlsStatus::Failed(TlsFailure::kCertificate, "policy not checked");
     }
     const auto error = static_cast<long>(policy_status.dwError);
     switch (error) {
     case 0:
         return {};
     case static_cast<long>(CERT_E_UNTRUSTEDROOT):
-        return Failure(elements <= 1 ? TlsFailure::kSelfSigned : TlsFailure::kUnknownIssuer);
+        return TlsStatus::Failed(elements <= 1 ? TlsFailure::kSelfSigned : TlsFailure::kUnknownIssuer);
     case static_cast<long>(CERT_E_CHAINING):
-        return Failure(TlsFailure::kUnknownIssuer);
+        return TlsStatus::Failed(TlsFailure::kUnknownIssuer);
     case static_cast<long>(CERT_E_EXPIRED):
-        return Failure(CertVerifyTimeValidity(nullptr, certificate->pCertInfo) < 0 ? TlsFailure::kNotYetValid
-                                                                                   : TlsFailure::kExpired);
+        return TlsStatus::Failed(CertVerifyTimeValidity(nullptr, certificate->pCertInfo) < 0
+                                     ? TlsFailure::kNotYetValid
+                                     : TlsFailure::kExpired);
     case static_cast<long>(CERT_E_CN_NO_MATCH):
-        return Failure(TlsFailure::kNameMismatch);
+        return TlsStatus::Failed(TlsFailure::kNameMismatch);
     default:
-        return Failure(TlsFailure::kCertificate, "error " + Hex(error));
+        return TlsStatus::Failed(TlsFailure::kCertificate, "error " + Hex(error));
     }
 }
 
@@ -355,7 +343,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     Engine& engine = *engine_;
     HCERTSTORE ca_store = nullptr;
     if (!ca_file.empty() && (ca_store = LoadCaFile(ca_file)) == nullptr) {
-        return Failure(TlsFailure::kCaFile);
+        return TlsStatus::Failed(TlsFailure::kCaFile);
     }
     struct StoreCloser {
         HCERTSTORE store;
@@ -375,17 +363,18 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &settings, nullptr,
                                   nullptr, &engine.credentials, nullptr);
     if (acquired != SEC_E_OK) {
-        return Failure(TlsFailure::kHandshake, "no TLS credentials (" + Hex(acquired) + ")");
+        return TlsStatus::Failed(TlsFailure::kHandshake, "no TLS credentials (" + Hex(acquired) + ")");
     }
     engine.has_credentials = true;
 
     const SteadyClock::time_point handshake_end =
         std::min(SteadyClock::now() + std::chrono::milliseconds(connect_ms), deadline);
     if (const int code = engine.tcp.Connect(host, port, MillisecondsUntil(handshake_end)); code != 0) {
-        return SocketFailure(code);
+        return TlsStatus::Socket(code);
     }
     const auto wait_failure = [](int code) {
-        return code == kWsaTimedOut ? Failure(TlsFailure::kTimedOut) : Failure(TlsFailure::kClosed);
+        return code == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
+                                    : TlsStatus::Failed(TlsFailure::kClosed);
     };
     const std::wstring target = Wide(host);
     bool first_answer = true;
@@ -406,9 +395,9 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
                 break;
             }
         } else if (!first_answer && !engine.incoming.empty() && !LooksLikeTls(engine.incoming)) {
-            return Failure(TlsFailure::kNotTls);
+            return TlsStatus::Failed(TlsFailure::kNotTls);
         } else {
-            return Failure(TlsFailure::kHandshake, "SChannel " + Hex(status));
+            return TlsStatus::Failed(TlsFailure::kHandshake, "SChannel " + Hex(status));
         }
         if (sent != 0) {
             return wait_failure(sent);
@@ -418,7 +407,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         }
         const std::uint32_t wait = std::min(idle_ms, MillisecondsUntil(handshake_end));
         if (wait == 0) {
-            return Failure(TlsFailure::kTimedOut);
+            return TlsStatus::Failed(TlsFailure::kTimedOut);
         }
         bool closed = false;
         if (const int code = engine.Fill(wait, closed); code != 0) {
@@ -427,21 +416,21 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         if (first_answer && !engine.incoming.empty()) {
             first_answer = false;
             if (!LooksLikeTls(engine.incoming)) {
-                return Failure(TlsFailure::kNotTls);
+                return TlsStatus::Failed(TlsFailure::kNotTls);
             }
         }
         if (closed) {
-            return Failure(TlsFailure::kClosed);
+            return TlsStatus::Failed(TlsFailure::kClosed);
         }
         if (engine.incoming.size() > kMaxHandshakeBytes) {
-            return Failure(TlsFailure::kHandshake, "handshake too large");
+            return TlsStatus::Failed(TlsFailure::kHandshake, "handshake too large");
         }
     }
 
     PCCERT_CONTEXT certificate = nullptr;
     if (QueryContextAttributesW(&engine.context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         certificate == nullptr) {
-        return Failure(TlsFailure::kCertificate, "no certificate from the server");
+        return TlsStatus::Failed(TlsFailure::kCertificate, "no certificate from the server");
     }
     TlsStatus verdict = VerifyServer(certificate, ca_store, host);
     CertFreeCertificateContext(certificate);
@@ -449,7 +438,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         return verdict;
     }
     if (QueryContextAttributesW(&engine.context, SECPKG_ATTR_STREAM_SIZES, &engine.sizes) != SEC_E_OK) {
-        return Failure(TlsFailure::kHandshake, "no stream sizes");
+        return TlsStatus::Failed(TlsFailure::kHandshake, "no stream sizes");
     }
     return {};
 }
@@ -472,12 +461,12 @@ TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
         SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
         const SECURITY_STATUS status = EncryptMessage(&engine.context, 0, &description, 0);
         if (status != SEC_E_OK) {
-            return Failure(TlsFailure::kProtocol, "SChannel " + Hex(status));
+            return TlsStatus::Failed(TlsFailure::kProtocol, "SChannel " + Hex(status));
         }
         const std::size_t size = buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer;
         if (const int code = engine.tcp.SendAll(std::string_view(record.data(), size), idle_ms, deadline);
             code != 0) {
-            return SocketFailure(code);
+            return TlsStatus::Socket(code);
         }
         bytes.remove_prefix(piece);
     }
@@ -512,16 +501,16 @@ TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t t
                 continue;
             }
             if (status != SEC_E_INCOMPLETE_MESSAGE) {
-                return Failure(TlsFailure::kProtocol, "SChannel " + Hex(status));
+                return TlsStatus::Failed(TlsFailure::kProtocol, "SChannel " + Hex(status));
             }
         }
         const std::uint32_t wait = MillisecondsUntil(end);
         if (wait == 0) {
-            return SocketFailure(kWsaTimedOut);
+            return TlsStatus::Socket(kWsaTimedOut);
         }
         bool closed = false;
         if (const int code = engine.Fill(wait, closed); code != 0) {
-            return SocketFailure(code);
+            return TlsStatus::Socket(code);
         }
         if (closed) {
             // The peer ended the connection without a closing alert: the end of the answer, as over TCP.
