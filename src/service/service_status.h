@@ -35,9 +35,9 @@ inline constexpr std::uint32_t kControlShutdown = 5;
 std::string ControlWord(std::uint32_t code);
 
 // Fixed values of the service description, shared by every report and by the registration.
-inline constexpr std::uint32_t kServiceTypeOwnProcess = 0x10; // stWin32, not interactive
-inline constexpr std::uint32_t kStartTypeAuto = 2;            // stAuto
-inline constexpr std::uint32_t kErrorControlNormal = 1;       // esNormal
+inline constexpr std::uint32_t kServiceTypeOwnProcess = 0x10; // its own process, not interactive
+inline constexpr std::uint32_t kStartTypeAuto = 2;            // started with the machine
+inline constexpr std::uint32_t kErrorControlNormal = 1;       // a failed start is logged
 inline constexpr std::uint32_t kWaitHintMs = 5000;
 // SERVICE_ACCEPT_STOP + SERVICE_ACCEPT_PAUSE_CONTINUE + SERVICE_ACCEPT_SHUTDOWN.
 inline constexpr std::uint32_t kControlsAccepted = 1 + 2 + 4;

@@ -75,12 +75,13 @@ if __name__ == "__main__":
 
 
 def load_site_fleet():
-    import importlib.machinery
-    import importlib.util
-    loader = importlib.machinery.SourceFileLoader("site_fleet", os.path.join(ROOT, "tools", "site-fleet"))
-    spec = importlib.util.spec_from_loader("site_fleet", loader)
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
+    """tools/site-fleet (a script without .py) as a module."""
+    import types
+    path = os.path.join(ROOT, "tools", "site-fleet")
+    module = types.ModuleType("site_fleet")
+    module.__file__ = path
+    with open(path) as handle:
+        exec(compile(handle.read(), path, "exec"), module.__dict__)
     return module
 
 

@@ -14,7 +14,6 @@ by its own tool (fleet) or for this prefix only (wineserver -k), also when a che
 """
 
 import os
-import signal
 import sys
 import time
 import unittest
@@ -131,16 +130,10 @@ class WineAuditTest(unittest.TestCase):
                         "fleet does not hold the values this test relies on: %r" % readings)
 
 
-def _stop_on_signal(number, frame):
-    raise SystemExit("stopped by signal %d" % number)
-
-
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         print(__doc__)
         sys.exit(2)
     EXE, PREFIX = (os.path.abspath(p) for p in sys.argv[1:3])
-    # Cleanup runs also when CTest or a user ends the run.
-    signal.signal(signal.SIGTERM, _stop_on_signal)
-    signal.signal(signal.SIGINT, _stop_on_signal)
+    harness.end_on_signals()
     unittest.main(argv=sys.argv[:1], verbosity=2)

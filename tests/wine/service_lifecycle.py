@@ -10,7 +10,6 @@ directly, the program ends and writes the service-controller error under the app
 """
 
 import os
-import signal
 import sys
 import unittest
 
@@ -84,15 +83,10 @@ class WineLifecycleTest(unittest.TestCase):
                       "no 1063 text in the event log: " + tail)
 
 
-def _stop_on_signal(number, frame):
-    raise SystemExit("stopped by signal %d" % number)
-
-
 if __name__ == "__main__":
     if len(sys.argv) != 3:
         print(__doc__)
         sys.exit(2)
     EXE, PREFIX = (os.path.abspath(p) for p in sys.argv[1:3])
-    signal.signal(signal.SIGTERM, _stop_on_signal)
-    signal.signal(signal.SIGINT, _stop_on_signal)
+    harness.end_on_signals()
     unittest.main(argv=sys.argv[:1], verbosity=2)

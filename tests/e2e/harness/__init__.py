@@ -33,7 +33,7 @@ Modules:
 """
 
 from .base import (MACHINE_LOCK_PATH, MACHINE_LOCK_SECONDS, REPO, TRAP_PORT, HarnessError, MachineLock,  # noqa: F401
-                   end_process, hold_udp_port, peak_rss_kb, signal_blocked, signal_pending, udp_port_free,
+                   end_on_signals, end_process, hold_udp_port, peak_rss_kb, signal_blocked, signal_pending, udp_port_free,
                    wait_udp_port_free, wait_until)
 from .config import settings_text, write_config, write_settings  # noqa: F401
 from .logs import (POSIX_LOG_DIR, SCHEDULE_NOTE, START_LINE, STAMP, STOP_LINE, WINE_STAMP, DailyLog, line_form_problems,  # noqa: F401

@@ -158,3 +158,13 @@ class MachineLock:
             del MachineLock._held[self.path]
             fcntl.flock(held[0], fcntl.LOCK_UN)
             held[0].close()
+
+
+def end_on_signals():
+    """SIGTERM and SIGINT end a test script through SystemExit, so that its cleanups still run when CTest
+    or a user stops it."""
+    def stop(number, frame):
+        raise SystemExit("stopped by signal %d" % number)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
