@@ -95,10 +95,11 @@ PrinterList ReadPrinterList(const JsonValue& data) {
     return list;
 }
 
-void RunAudit(RunContext& context) {
+AuditOutcome RunAudit(RunContext& context) {
+    AuditOutcome result;
     if (!LogIn(context)) {
         context.Log("Erro no login");
-        return;
+        return result;
     }
     // Every printer is read from the list before any is queried: a list the run cannot use is reported and
     // nothing is uploaded, without spending time on the printers. The parsed answer is let go as soon as the
@@ -112,14 +113,14 @@ void RunAudit(RunContext& context) {
                 context.Log("Printer list not received: " + RefusalForLog(fetched.refusal));
             }
             LogOut(context);
-            return;
+            return result;
         }
         list = ReadPrinterList(fetched.data->root());
     }
     if (!list.problem.empty()) {
         context.Log("Printer list not usable, nothing uploaded: " + list.problem);
         LogOut(context);
-        return;
+        return result;
     }
     const std::size_t count = list.printers.size();
     FormFields form(context.clock.Now());
@@ -141,7 +142,8 @@ void RunAudit(RunContext& context) {
         // no reading thread looks at it any more.
         list.printers[i] = Printer();
     };
-    const ReadOutcome outcome = ReadPrinters(context, list.printers, context.settings.parallel, take);
+    const ReadOutcome outcome =
+        ReadPrinters(context, list.printers, ReadOptions{context.settings.parallel}, take);
     if (outcome.stop != StopRequest::None) {
         context.Log(std::string("Run cut short by a ") +
                     (outcome.stop == StopRequest::Shutdown ? "shutdown" : "stop") + ": " +
@@ -155,6 +157,11 @@ void RunAudit(RunContext& context) {
                 std::to_string(partial) + " partial, " + std::to_string(count - read - partial) +
                 " no answer; upload " + UploadWord(upload));
     LogOut(context);
+    result.server_ok = upload == ApiOutcome::Success;
+    result.printers = count;
+    result.read = read;
+    result.partial = partial;
+    return result;
 }
 
 } // namespace telva

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -22,8 +23,10 @@ using LineWriter = std::function<void(std::string)>;
 // Reads the six counters of one printer; an error ends this printer's queries only. Its lines go to
 // `write`. A stop or shutdown found waiting before a query ends the printer's reading there and is kept in
 // `stop`. `trap_port_in_use` is set once a client of this printer found the trap port taken.
-PrinterReading ReadPrinter(const RunContext& context, const Printer& printer, bool hold_trap_port,
-                           const LineWriter& write, StopRequest& stop, bool& trap_port_in_use) {
+PrinterReading ReadPrinter(const RunContext& context, const Printer& printer, const ReadOptions& options,
+                           bool hold_trap_port, const LineWriter& write, StopRequest& stop,
+                           bool& trap_port_in_use) {
+    const auto started = std::chrono::steady_clock::now();
     PrinterReading result;
     std::optional<SnmpClient> client;
     try {
@@ -36,14 +39,22 @@ PrinterReading ReadPrinter(const RunContext& context, const Printer& printer, bo
                     return result;
                 }
             }
-            client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, result.readings[k]);
+            const bool value =
+                client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, result.readings[k]);
             if (client->trap_port_in_use() && !trap_port_in_use) {
                 trap_port_in_use = true;
                 write(TrapPortInUseLine(context.snmp.trap_port));
             }
-            if (client->answered()) {
-                ++result.answered;
+            if (!client->answered()) {
+                result.results[k] = QueryResult::NoAnswer;
+                if (options.stop_at_first_silence) {
+                    break;
+                }
+                continue;
             }
+            ++result.answered;
+            result.results[k] = value ? QueryResult::Value : QueryResult::ErrorStatus;
+            result.error_status[k] = client->error_status();
         }
         // A printer that left queries unanswered is not reported as read: its readings are missing.
         if (result.answered == kCounterCount) {
@@ -55,13 +66,17 @@ PrinterReading ReadPrinter(const RunContext& context, const Printer& printer, bo
         }
     } catch (const std::exception& error) {
         const std::int32_t status = client ? client->error_status() : 0;
-        write("Error " + std::to_string(status) + " - " + error.what());
+        result.error = error.what();
+        write("Error " + std::to_string(status) + " - " + result.error);
     }
     result.finished = true;
+    result.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     return result;
 }
 
 ReadOutcome ReadOneAfterAnother(RunContext& context, const std::vector<Printer>& printers,
+                                const ReadOptions& options,
                                 const std::function<void(std::size_t, PrinterReading&)>& take) {
     ReadOutcome outcome;
     bool trap_port_in_use = false;
@@ -72,7 +87,8 @@ ReadOutcome ReadOneAfterAnother(RunContext& context, const std::vector<Printer>&
             outcome.stop = context.PendingStop();
         }
         if (outcome.stop == StopRequest::None) {
-            reading = ReadPrinter(context, printers[i], true, write, outcome.stop, trap_port_in_use);
+            reading = ReadPrinter(context, printers[i], options, options.hold_trap_port, write, outcome.stop,
+                                  trap_port_in_use);
         }
         if (reading.finished) {
             ++outcome.finished;
@@ -87,11 +103,11 @@ ReadOutcome ReadOneAfterAnother(RunContext& context, const std::vector<Printer>&
 // slots out in list order as soon as each one and all before it are done.
 class ParallelReading {
 public:
-    ParallelReading(RunContext& context, const std::vector<Printer>& printers)
-        : context_(context), printers_(printers), slots_(printers.size()) {}
+    ParallelReading(RunContext& context, const std::vector<Printer>& printers, const ReadOptions& options)
+        : context_(context), printers_(printers), options_(options), slots_(printers.size()) {}
 
-    ReadOutcome Run(int parallel, const std::function<void(std::size_t, PrinterReading&)>& take) {
-        const std::size_t threads = std::min(printers_.size(), static_cast<std::size_t>(parallel));
+    ReadOutcome Run(const std::function<void(std::size_t, PrinterReading&)>& take) {
+        const std::size_t threads = std::min(printers_.size(), static_cast<std::size_t>(options_.parallel));
         std::vector<std::thread> workers;
         workers.reserve(threads);
         {
@@ -166,7 +182,8 @@ private:
                 const LineWriter write = [&slot](std::string line) { slot.lines.push_back(std::move(line)); };
                 bool trap_port_in_use = false; // the run holds the trap port: the clients do not try it
                 try {
-                    slot.reading = ReadPrinter(context_, printers_[i], false, write, stop, trap_port_in_use);
+                    slot.reading =
+                        ReadPrinter(context_, printers_[i], options_, false, write, stop, trap_port_in_use);
                 } catch (...) {
                     // Memory ran out while a line was kept: the printer stays as far as it was read.
                 }
@@ -191,6 +208,7 @@ private:
 
     RunContext& context_;
     const std::vector<Printer>& printers_;
+    const ReadOptions options_;
     std::mutex mutex_;
     std::condition_variable done_;
     std::vector<Slot> slots_;
@@ -202,22 +220,25 @@ private:
 
 } // namespace
 
-ReadOutcome ReadPrinters(RunContext& context, const std::vector<Printer>& printers, int parallel,
+ReadOutcome ReadPrinters(RunContext& context, const std::vector<Printer>& printers,
+                         const ReadOptions& options,
                          const std::function<void(std::size_t, PrinterReading&)>& take) {
-    if (parallel <= 1 || printers.size() <= 1) {
-        return ReadOneAfterAnother(context, printers, take);
+    if (options.parallel <= 1 || printers.size() <= 1) {
+        return ReadOneAfterAnother(context, printers, options, take);
     }
     // One trap socket for the whole reading, while the port is free; the clients open none of their own.
     platform::UdpSocket trap_socket;
-    try {
-        if (!HoldTrapPort(trap_socket, context.snmp.trap_port)) {
-            context.Log(TrapPortInUseLine(context.snmp.trap_port));
+    if (options.hold_trap_port) {
+        try {
+            if (!HoldTrapPort(trap_socket, context.snmp.trap_port)) {
+                context.Log(TrapPortInUseLine(context.snmp.trap_port));
+            }
+        } catch (const SnmpError&) {
+            // No socket to be had for it now: the printers' own sockets say whether they can be read.
         }
-    } catch (const SnmpError&) {
-        // No socket to be had for it now: the printers' own sockets say whether they can be read.
     }
-    ParallelReading reading(context, printers);
-    return reading.Run(parallel, take);
+    ParallelReading reading(context, printers, options);
+    return reading.Run(take);
 }
 
 } // namespace telva

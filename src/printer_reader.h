@@ -7,15 +7,31 @@
 #include "printer.h"
 #include "run_context.h"
 
+#include <array>
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace telva {
 
+// What became of one counter's query.
+enum class QueryResult : std::uint8_t {
+    NotAsked,    // a stop, an error or an earlier unanswered query left it out
+    NoAnswer,    // nothing came back within the wait (or the datagram was refused)
+    Value,       // an answer with error status 0: its value is the reading
+    ErrorStatus, // an answer with another error status (an identifier the printer lacks): no reading
+};
+
 // What reading one printer gave.
 struct PrinterReading {
     CounterReadings readings;
+    std::array<QueryResult, kCounterCount> results{};
+    std::array<std::int32_t, kCounterCount> error_status{}; // of each answer
+    std::string error; // the text of the error that ended the printer's queries, if one did
+    std::chrono::milliseconds elapsed{0};
     // How many of its queries got an answer (an answer with an error status, such as an identifier the
     // printer does not hold, is an answer).
     std::size_t answered = 0;
@@ -29,13 +45,24 @@ struct ReadOutcome {
     StopRequest stop = StopRequest::None; // the request that cut the reading short, if one did
 };
 
-// Reads `printers` with up to `parallel` of them at the same time (1: one after the other, on this thread).
+struct ReadOptions {
+    int parallel = 1; // how many printers are read at the same time
+    // A printer that leaves a query unanswered is asked nothing more (a check wants the verdict, not five
+    // more waits); the service asks every counter.
+    bool stop_at_first_silence = false;
+    // Whether the local trap port is held while printers are read, as the service does.
+    bool hold_trap_port = true;
+};
+
+// Reads `printers` with up to `options.parallel` of them at the same time (1: one after the other, on this
+// thread).
 // `take(i, reading)` gets every printer's reading on this thread, in list order, right after the printer's
 // lines have been written to the context's log; a printer left unread by a stop gets one without readings.
 // A stop or shutdown waiting in the context is noticed before each printer and between its queries: no
 // further query is made then. The trap port is held for the whole reading when `parallel` is above 1,
 // by each printer's client otherwise; when it is in use, one line says so and the reading goes on.
-ReadOutcome ReadPrinters(RunContext& context, const std::vector<Printer>& printers, int parallel,
+ReadOutcome ReadPrinters(RunContext& context, const std::vector<Printer>& printers,
+                         const ReadOptions& options,
                          const std::function<void(std::size_t, PrinterReading&)>& take);
 
 } // namespace telva

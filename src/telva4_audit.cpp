@@ -1,12 +1,14 @@
-// Program entry: sets the heap up for a long-running service, seeds the scheduler's random generator, creates
-// the run context and the service object, and lets the command line choose between installing, uninstalling
-// and running as the service.
+// Program entry: the command line chooses between the console's commands (usage, version, the check of an
+// installation, a one-off audit), installing, uninstalling and running as the service. For the service it
+// sets the heap up for a long-running process, seeds the scheduler's random generator, and creates the run
+// context and the service object.
 
 #include "audit_service.h"
 #include "clock.h"
+#include "console/command_line.h"
+#include "console/console_commands.h"
 #include "platform/memory.h"
 #include "platform/unicode.h"
-#include "service/command_line.h"
 #include "service/install.h"
 #include "service/service_host.h"
 #include "site/daily_log.h"
@@ -18,19 +20,32 @@
 namespace {
 
 int RunProgram(const std::vector<std::string>& arguments) {
+    const telva::ProgramCommand command = telva::ChooseProgramCommand(arguments);
+    telva::Clock& clock = telva::SystemClock();
+    switch (command.mode) {
+    case telva::ProgramMode::Help:
+    case telva::ProgramMode::Version:
+    case telva::ProgramMode::Check:
+    case telva::ProgramMode::Once:
+    case telva::ProgramMode::Mistake:
+        return telva::RunConsoleCommand(command, clock, telva::SettingsFilePath(),
+                                        telva::DefaultLogDirectory());
+    case telva::ProgramMode::Service:
+    case telva::ProgramMode::Install:
+    case telva::ProgramMode::Uninstall:
+        break;
+    }
     telva::platform::PreferReturningMemory();
     telva::SeedRandomDelay();
-    telva::Clock& clock = telva::SystemClock();
     telva::DailyLog log(telva::DefaultLogDirectory(), clock);
     telva::RunContext context(clock, log);
     telva::AuditService service(context, telva::SettingsFilePath());
-    const telva::ProgramCommand command = telva::ChooseProgramCommand(arguments);
     switch (command.mode) {
     case telva::ProgramMode::Install:
         return telva::RunInstallCommand(service, true, command.silent);
     case telva::ProgramMode::Uninstall:
         return telva::RunInstallCommand(service, false, command.silent);
-    case telva::ProgramMode::Service:
+    default:
         break;
     }
     return telva::RunServiceProcess(service);

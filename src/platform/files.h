@@ -64,6 +64,10 @@ LogFileOpening OpenLogFile(const std::string& path);
 // false on Windows, whose files carry access lists instead).
 bool FileReadableByOthers(const std::string& path);
 
+// Whether the directory at `path` exists and belongs to a user other than the process's effective user
+// (POSIX; always false on Windows). The daily log there is then not this process's to write.
+bool DirectoryOfAnotherUser(const std::string& path);
+
 } // namespace telva::platform
 
 namespace telva::platform {

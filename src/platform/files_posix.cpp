@@ -107,6 +107,11 @@ bool FileReadableByOthers(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0;
 }
 
+bool DirectoryOfAnotherUser(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid != geteuid();
+}
+
 std::optional<AppendFile> AppendFile::OpenExisting(const std::string& path) {
     auto handle = std::make_unique<Handle>();
     handle->fd = open(path.c_str(), O_RDWR | O_CLOEXEC);

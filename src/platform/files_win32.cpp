@@ -67,6 +67,10 @@ bool FileReadableByOthers(const std::string&) {
     return false;
 }
 
+bool DirectoryOfAnotherUser(const std::string&) {
+    return false;
+}
+
 std::optional<AppendFile> AppendFile::OpenExisting(const std::string& path) {
     auto handle = std::make_unique<Handle>();
     handle->file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -2,9 +2,9 @@
 
 namespace telva {
 
-bool LogIn(RunContext& context, Relogin relogin) {
-    const std::optional<JsonDocument> data =
-        CallApi(context, kLoginPath, FormFields(context.clock.Now()), relogin).data;
+bool LogIn(RunContext& context, Relogin relogin, std::string* why) {
+    const ApiAnswer answer = CallApi(context, kLoginPath, FormFields(context.clock.Now()), relogin);
+    const std::optional<JsonDocument>& data = answer.data;
     if (data && data->root().IsObject()) {
         const JsonValue* session_id = FindMember(data->root(), "sessionId");
         const JsonValue* token = FindMember(data->root(), "token");
@@ -22,6 +22,13 @@ bool LogIn(RunContext& context, Relogin relogin) {
         }
     }
     context.session.Clear();
+    if (why != nullptr) {
+        if (answer.outcome == ApiOutcome::Refused) {
+            *why = "the server refused the login: " + answer.refusal;
+        } else if (answer.outcome == ApiOutcome::Success) {
+            *why = "the server's answer to the login held no session";
+        }
+    }
     return false;
 }
 

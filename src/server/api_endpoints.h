@@ -18,8 +18,10 @@ inline constexpr std::string_view kFetchItemDataPath = "contractItems/contractIt
 inline constexpr std::string_view kUpdateItemDataPath = "contractItems/contractItem/api/updateItemData/";
 
 // Logs in with the configured credentials. On success keeps "sessionId" and "token" of the answer's data in
-// context.session, writes "Login TELVA ok" and yields true; otherwise clears the session and yields false.
-bool LogIn(RunContext& context, Relogin relogin = Relogin::Allowed);
+// context.session, writes "Login TELVA ok" and yields true; otherwise clears the session and yields false,
+// and says why in `why` when given: the server's refusal, or that the answer held no session (a failed
+// exchange has written its own lines).
+bool LogIn(RunContext& context, Relogin relogin = Relogin::Allowed, std::string* why = nullptr);
 
 // Logs out, whatever the server answers; clears the session and writes "Logout TELVA ok".
 void LogOut(RunContext& context);

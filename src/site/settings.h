@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace telva {
 
@@ -39,6 +40,12 @@ bool SettingsFileReadable(const std::string& path);
 // Whether `text` is a time of day the schedule can match: two-digit hours 00-23, `separator`, two-digit
 // minutes 00-59.
 bool IsValidScheduleTime(std::string_view text, std::string_view separator);
+
+// What keeps the settings read from `path` from serving an audit, one sentence each: the file cannot be
+// read, "endereco" or "contrato" is empty, "horario" is not a time of day (with `time_separator`). Empty when
+// nothing does.
+std::vector<std::string> SettingsProblems(const std::string& path, const Settings& settings,
+                                          std::string_view time_separator);
 
 // ServerAddress lower-cased and followed by "/app/index.php/"; "http://" goes in front when the text
 // "http" occurs nowhere in the result.

@@ -1,4 +1,5 @@
-#include "service/command_line.h"
+#include "console/command_line.h"
+#include "console/console_commands.h"
 #include "service/install.h"
 #include "service/system_error.h"
 #include "service/systemd_unit.h"
@@ -20,13 +21,54 @@ TEST(CommandLine, SwitchesTakeMinusOrSlashAndIgnoreCase) {
     EXPECT_EQ(Choose({}).mode, ProgramMode::Service);
 }
 
-TEST(CommandLine, BareWordDoubleMinusOrTrailingTextIsNoSwitch) {
+TEST(CommandLine, BareWordIsNoSwitchAndAnUnknownSwitchIsAMistake) {
     EXPECT_EQ(Choose({"install"}).mode, ProgramMode::Service);
-    EXPECT_EQ(Choose({"--install"}).mode, ProgramMode::Service);
-    EXPECT_EQ(Choose({"/installx"}).mode, ProgramMode::Service);
-    EXPECT_EQ(Choose({"/install "}).mode, ProgramMode::Service);
-    EXPECT_EQ(Choose({"/"}).mode, ProgramMode::Service);
     EXPECT_EQ(Choose({""}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({"check", "once"}).mode, ProgramMode::Service);
+    // A doubled minus sign or anything after the word does not make the switch; it makes a mistake that
+    // is shown, instead of a service run nobody asked for.
+    for (const char* argument : {"--install", "/installx", "/install ", "/", "-", "--check", "-bogus"}) {
+        const ProgramCommand command = Choose({argument});
+        EXPECT_EQ(command.mode, ProgramMode::Mistake) << argument;
+        EXPECT_NE(command.mistake.find(argument), std::string::npos) << command.mistake;
+    }
+    // Installing keeps its precedence over everything else on the line.
+    EXPECT_EQ(Choose({"-bogus", "/install"}).mode, ProgramMode::Install);
+}
+
+TEST(CommandLine, ConsoleCommandsAndTheirCompanions) {
+    for (const char* argument : {"-help", "/HELP", "/?", "-?", "--help", "--HELP"}) {
+        EXPECT_EQ(Choose({argument}).mode, ProgramMode::Help) << argument;
+    }
+    EXPECT_EQ(Choose({"/Version"}).mode, ProgramMode::Version);
+    EXPECT_EQ(Choose({"--version"}).mode, ProgramMode::Version);
+    EXPECT_EQ(Choose({"-once"}).mode, ProgramMode::Once);
+    EXPECT_EQ(Choose({"-silent"}).mode, ProgramMode::Service);
+
+    const ProgramCommand check = Choose({"/CHECK", "-json", "/Timeout:3"});
+    EXPECT_EQ(check.mode, ProgramMode::Check);
+    EXPECT_TRUE(check.json);
+    EXPECT_EQ(check.wait_seconds, 3);
+    EXPECT_FALSE(Choose({"-check"}).wait_seconds);
+    EXPECT_EQ(Choose({"-check", "-timeout:60"}).wait_seconds, 60);
+    // Help wins over the other console commands, a mistake over help.
+    EXPECT_EQ(Choose({"-check", "-help"}).mode, ProgramMode::Help);
+    EXPECT_EQ(Choose({"-help", "-bogus"}).mode, ProgramMode::Mistake);
+
+    for (const std::vector<std::string>& line :
+         std::vector<std::vector<std::string>>{{"-check", "-timeout:0"},
+                                               {"-check", "-timeout:61"},
+                                               {"-check", "-timeout:"},
+                                               {"-check", "-timeout"},
+                                               {"-check", "-timeout:1.5"},
+                                               {"-check", "-timeout:-1"},
+                                               {"-check", "-timeout:007"},
+                                               {"-json"},
+                                               {"-timeout:5"},
+                                               {"-once", "-json"},
+                                               {"-check", "-once"}}) {
+        EXPECT_EQ(Choose(line).mode, ProgramMode::Mistake) << line.back();
+    }
 }
 
 TEST(CommandLine, InstallIsLookedForFirstAndSilentMayStandAnywhere) {

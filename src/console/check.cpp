@@ -1,0 +1,151 @@
+#include "console/check.h"
+
+#include "audit_run.h"
+#include "server/api_endpoints.h"
+#include "site/settings.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+
+namespace telva {
+namespace {
+
+// Keeps the lines the server calls write; the check shows them instead of logging them.
+class CollectedLines final : public LogSink {
+public:
+    void Write(std::string_view message) noexcept override {
+        try {
+            const std::lock_guard lock(mutex_);
+            lines_.emplace_back(message);
+        } catch (...) {
+            // Memory ran out: the line is lost, as a log line would be.
+        }
+    }
+    // The lines written since the last call.
+    std::vector<std::string> Take() {
+        const std::lock_guard lock(mutex_);
+        return std::exchange(lines_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+void Append(std::vector<std::string>& to, std::vector<std::string> lines) {
+    to.insert(to.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+}
+
+} // namespace
+
+const char* PrinterOutcome(const PrinterReading& reading) {
+    if (!reading.finished) {
+        return "not read";
+    }
+    if (!reading.error.empty()) {
+        return "error";
+    }
+    if (reading.answered == kCounterCount) {
+        return "read";
+    }
+    return reading.answered > 0 ? "partial" : "no answer";
+}
+
+int CheckReport::ExitStatus() const {
+    if (!failure.empty() || !settings_problems.empty() || login != StepResult::Ok ||
+        printer_list != StepResult::Ok) {
+        return 2;
+    }
+    const bool all_read = std::all_of(printers.begin(), printers.end(), [](const PrinterCheck& check) {
+        return check.reading.finished && check.reading.error.empty() &&
+               check.reading.answered == kCounterCount;
+    });
+    return all_read ? 0 : 1;
+}
+
+CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    CollectedLines lines;
+    RunContext context(clock, lines);
+    context.http_limits = options.http_limits;
+    context.snmp.agent_port = options.agent_port;
+    context.snmp.receive_timeout_ms = options.wait_seconds * 1000;
+    if (options.interrupted) {
+        context.stop_requested = [&options] {
+            return options.interrupted() ? StopRequest::Stop : StopRequest::None;
+        };
+    }
+
+    CheckReport report;
+    report.settings_file = options.settings_path;
+    report.wait_seconds = options.wait_seconds;
+    context.settings = ReadSettings(options.settings_path);
+    report.settings = context.settings;
+    report.parallel = std::max(context.settings.parallel, kCheckParallel);
+    report.settings_problems =
+        SettingsProblems(options.settings_path, context.settings, clock.TimeSeparator());
+    const auto finish = [&]() -> CheckReport& {
+        report.elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        return report;
+    };
+    // Without a server or a contract there is nothing to log in to; a bad time of day spoils only the
+    // schedule, so the check goes on to show the rest.
+    if (!SettingsFileReadable(options.settings_path) || context.settings.server_address.empty() ||
+        context.settings.contract_number.empty()) {
+        report.failure = "the settings do not say which server and contract to check";
+        return finish();
+    }
+
+    std::string why;
+    const bool logged_in = LogIn(context, Relogin::Allowed, &why);
+    report.login = logged_in ? StepResult::Ok : StepResult::Failed;
+    Append(report.messages, lines.Take());
+    if (!logged_in) {
+        report.failure = why.empty() ? "the login did not reach the server" : why;
+        return finish();
+    }
+    PrinterList list;
+    {
+        const ApiAnswer fetched = FetchItemData(context, context.settings.contract_number);
+        if (!fetched.data) {
+            report.failure = fetched.outcome == ApiOutcome::Refused
+                                 ? "the server refused the printer list: " + fetched.refusal
+                                 : "the printer list was not received";
+        } else {
+            list = ReadPrinterList(fetched.data->root());
+            if (!list.problem.empty()) {
+                report.failure = "the printer list is not usable: " + list.problem;
+            }
+        }
+    }
+    Append(report.messages, lines.Take());
+    report.printer_list = report.failure.empty() ? StepResult::Ok : StepResult::Failed;
+
+    if (report.printer_list == StepResult::Ok) {
+        report.printers.resize(list.printers.size());
+        ReadOptions read_options;
+        read_options.parallel = report.parallel;
+        read_options.stop_at_first_silence = true;
+        read_options.hold_trap_port = false; // the service's business, and a privileged port
+        const ReadOutcome outcome =
+            ReadPrinters(context, list.printers, read_options, [&](std::size_t i, PrinterReading& reading) {
+                report.printers[i].reading = std::move(reading);
+            });
+        for (std::size_t i = 0; i < list.printers.size(); ++i) {
+            report.printers[i].printer = std::move(list.printers[i]);
+        }
+        report.interrupted = outcome.stop != StopRequest::None;
+        lines.Take(); // the printers' lines: the table says the same
+    }
+
+    LogOut(context);
+    std::vector<std::string> logout_lines = lines.Take();
+    // A logout the server did not take writes the failed call's lines before its own.
+    report.logout = logout_lines.size() > 1 ? StepResult::Failed : StepResult::Ok;
+    Append(report.messages, std::move(logout_lines));
+    return finish();
+}
+
+} // namespace telva

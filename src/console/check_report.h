@@ -1,0 +1,25 @@
+#pragma once
+// The two forms of a check's report: a table for a person at the console, and one JSON document for a
+// program (its shape is part of the program's interface: README › Checking an installation).
+
+#include "console/check.h"
+
+#include <string>
+#include <string_view>
+
+namespace telva {
+
+// The settings, the steps, one row per printer (position, id, address, the six readings, outcome, time) and
+// the closing lines. A reading cell holds the value, "err:N" for an answer with error status N, "-" for no
+// answer, and nothing for a query not made; cells are cut to kTableCellLimit characters.
+std::string CheckTable(const CheckReport& report);
+
+inline constexpr std::size_t kTableCellLimit = 24;
+
+// The report as one JSON document (UTF-8) ending in a line feed; `version` is the program's version line.
+std::string CheckJson(const CheckReport& report, std::string_view version);
+
+// Milliseconds as seconds with two decimals: 1234 -> "1.23".
+std::string SecondsText(long long milliseconds);
+
+} // namespace telva
