@@ -68,12 +68,12 @@ def closed_loopback_port():
 class SwitchTest(unittest.TestCase):
     """The program in place, with no config.ini beside it: none of these command lines reads one."""
 
-    def run(self, *args):
+    def switch(self, *args):
         # A program that took these for the service would run on: the short limit ends it (killed by pid).
         return run(BINARY, *args, timeout=10)
 
     def usage(self):
-        status, out, err = self.run("-help")
+        status, out, err = self.switch("-help")
         self.assertEqual((status, err), (0, ""))
         return out
 
@@ -83,14 +83,14 @@ class SwitchTest(unittest.TestCase):
             self.assertIn(word.lower(), usage.lower(), "the usage does not mention %s" % word)
         # Letter case is ignored, "/" and "-" are alike, "--help" is accepted, a word without "-" or "/" is ignored.
         for args in (["/?"], ["--HELP"], ["/Help"], ["-?"], ["not-a-switch", "-HELP"]):
-            self.assertEqual(self.run(*args), (0, usage, ""), args)
+            self.assertEqual(self.switch(*args), (0, usage, ""), args)
 
     def test_version_is_one_line_with_the_project_version_and_the_system(self):
         pattern = re.compile(r"telva4-audit %s \([^()\s]+\) Linux %s\n\Z"
                              % (re.escape(project_version()), re.escape(platform.machine())))
         outputs = set()
         for args in (["-version"], ["--version"], ["/VERSION"], ["--Version"]):
-            status, out, err = self.run(*args)
+            status, out, err = self.switch(*args)
             self.assertEqual((status, err), (0, ""), args)
             self.assertRegex(out, pattern, args)
             outputs.add(out)
@@ -105,11 +105,12 @@ class SwitchTest(unittest.TestCase):
                  (["-check", "-once"], "once"), (["-help", "-bogus"], "-bogus"), (["-version", "/x"], "/x"),
                  (["-check", "-json", "--check"], "--check")]
         for args, named in cases:
-            status, out, err = self.run(*args)
+            status, out, err = self.switch(*args)
             self.assertEqual((status, out), (2, ""), args)
             problem, _, rest = err.partition("\n")
             self.assertTrue(problem.strip(), "no problem line for %r: %r" % (args, err))
-            self.assertEqual(rest, usage, "stderr after the problem line for %r" % args)
+            # A blank line may set the usage apart from the problem.
+            self.assertIn(rest, (usage, "\n" + usage), "stderr after the problem line for %r" % args)
             if named:
                 self.assertIn(named.lower(), problem.lower(), args)
 
@@ -182,10 +183,10 @@ class RunTest(unittest.TestCase):
         self.assertEqual(status, 1, document)
         self.assertIsNone(document["failure"])
         self.assertEqual(document["version"], self.version)
-        self.assertEqual(document["settings"],
-                         {"file": config_path, "server_url": document["settings"]["server_url"], "contract": CONTRACT,
-                          "time_of_day": self.schedule, "user": USER, "problems": []})
-        self.assertIn(self.server.address, document["settings"]["server_url"])
+        settings = dict(document["settings"])
+        self.assertTrue(settings.pop("server_url").startswith("http://%s/" % self.server.address), document["settings"])
+        self.assertEqual(settings, {"file": config_path, "contract": CONTRACT, "time_of_day": self.schedule,
+                                    "user": USER, "problems": []})
         self.assertEqual(document["steps"], {"login": "ok", "printer_list": "ok", "logout": "ok"})
         self.assertEqual((document["per_query_wait_seconds"], document["parallel"]), (1, 32))
 
@@ -227,8 +228,7 @@ class RunTest(unittest.TestCase):
         self.assertIn("11001", unresolvable["error"])
         self.assertNotIn("value", [c["status"] for c in unresolvable["counters"]])
 
-        self.assertEqual({k: v for k, v in document["summary"].items() if k != "seconds"},
-                         {"printers": 5, "read": 2, "partial": 0, "no_answer": 2, "error": 1})
+        self.assertEqual(counts(document), {"printers": 5, "read": 2, "partial": 0, "no_answer": 2, "error": 1})
         self.assertGreaterEqual(document["summary"]["seconds"], silent["seconds"])
         self.assert_nothing_uploaded_or_logged()
 
@@ -292,25 +292,47 @@ class RunTest(unittest.TestCase):
         self.assertEqual(self.server.endpoints(), ["login"])
 
         self.server.mark()
-        program, _ = self.program("check-unreachable", server_address="127.0.0.1:%d" % closed_loopback_port())
+        address = "127.0.0.1:%d" % closed_loopback_port()
+        program, _ = self.program("check-unreachable", server_address=address)
         status, document = self.check_json(program)
         self.assertEqual(status, 2, document)
         self.assertIsInstance(document["failure"], str)
-        self.assertEqual(document["steps"]["login"], "failed")
+        self.assertEqual(document["steps"], {"login": "failed", "printer_list": "not tried", "logout": "not tried"})
         self.assertEqual(document["printers"], [])
-        self.assertIn("10061", said(document))
+        self.assertIn("http://%s/" % address, said(document))
 
-        # Settings that cannot serve a run: nothing is tried.
-        for name, config, key in (("check-no-contract", {"contract": ""}, "contrato"),
-                                  ("check-bad-time", {"schedule": "25:61"}, "horario")):
-            program, _ = self.program(name, **config)
-            status, document = self.check_json(program)
-            self.assertEqual(status, 2, document)
-            self.assertIsInstance(document["failure"], str)
-            self.assertEqual(document["steps"], NOTHING_TRIED)
-            self.assertTrue([p for p in document["settings"]["problems"] if key in p], document["settings"])
+        # Without a contract there is nothing to ask the server: nothing is tried.
+        program, _ = self.program("check-no-contract", contract="")
+        status, document = self.check_json(program)
+        self.assertEqual(status, 2, document)
+        self.assertIsInstance(document["failure"], str)
+        self.assertEqual(document["steps"], NOTHING_TRIED)
+        self.assertTrue([p for p in document["settings"]["problems"] if "contrato" in p], document["settings"])
         self.assertEqual(self.server.requests(), [])
         self.assertEqual(self.scene.log.raw(), b"", "a failed check wrote to the daily log")
+
+    def test_an_invalid_time_of_day_fails_check_and_once(self):
+        printers = PrinterList()
+        printers.add_agent(self.fleet, self.agents[0])
+        self.server.serve(printers)
+        # The check reports the problem with exit status 2, and still shows what the server and printers say.
+        program, _ = self.program("bad-time", schedule="25:61")
+        status, document = self.check_json(program)
+        self.assertEqual(status, 2, document)
+        self.assertIsInstance(document["failure"], str)
+        self.assertTrue([p for p in document["settings"]["problems"] if "horario" in p], document["settings"])
+        self.assertEqual(counts(document), {"printers": 1, "read": 1, "partial": 0, "no_answer": 0, "error": 0})
+        self.assert_nothing_uploaded_or_logged()
+
+        # ONCE refuses settings the service could not keep to, before any request; so without a contract.
+        self.server.mark()
+        status, out, err = run(program, "-once")
+        self.assertEqual(status, 2, out + err)
+        self.assertEqual(self.server.requests(), [])
+        program, _ = self.program("once-no-contract", contract="")
+        status, out, err = run(program, "-once")
+        self.assertEqual(status, 2, out + err)
+        self.assertEqual(self.server.requests(), [])
 
     def test_once_makes_the_requests_and_log_lines_of_a_service_run(self):
         printers = PrinterList()
@@ -341,12 +363,15 @@ class RunTest(unittest.TestCase):
         once_lines = self.scene.log.messages()
         self.assertEqual(once_lines, run_lines)
         self.assertEqual(self.scene.log.form_problems(), [])
-        for line in once_lines:
-            self.assertNotIn("Service st", line)
         # Each log line is echoed on stdout too, in order.
         echoed = iter(out.splitlines())
         for line in once_lines:
             self.assertTrue(any(shown.endswith(line) for shown in echoed), "%r not echoed in order:\n%s" % (line, out))
+
+
+def counts(document):
+    """The printer counts of a CHECK document's summary."""
+    return {key: document["summary"][key] for key in ("printers", "read", "partial", "no_answer", "error")}
 
 
 def said(document):
@@ -362,6 +387,7 @@ def normalised(record):
     """What a request record says, without what differs between two runs: the session's id and token, and the
     multipart boundary (made from the time of the upload)."""
     boundary = re.search(r'boundary="?([^";]+)', harness.header_value(record, "Content-Type") or "")
+
     def plain(text):
         return text.replace(boundary.group(1), "<boundary>") if boundary else text
     headers = [(name, "<session>" if name.lower() in SESSION_HEADERS else plain(value))
