@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
 from harness import (CONTRACT, MISSING_OID, SILENT_ADDRESS, SUFFIXES, UNRESOLVABLE_HOST, USER,  # noqa: E402
-                     PrinterList, Scene, default_oids, write_config)
+                     PrinterList, Scene, default_oids, get_response, tlv, write_config)
 
 BINARY = os.path.abspath(os.environ.get("TELVA4_AUDIT", os.path.join(harness.REPO, "build/debug/src/telva4_audit")))
 
@@ -37,6 +37,8 @@ SWITCH_WORDS = ["CHECK", "JSON", "TIMEOUT", "ONCE", "HELP", "VERSION", "INSTALL"
 JSON_KEYS = {"version", "settings", "steps", "messages", "per_query_wait_seconds", "parallel", "printers", "summary",
              "status", "failure"}
 NOTHING_TRIED = {"login": "not tried", "printer_list": "not tried", "logout": "not tried"}
+# What the responder on 127.0.0.10 answers to every query: an octet string, "café" in ISO-8859-1 (not UTF-8).
+LATIN1_BYTES = b"caf\xe9"
 
 
 def project_version():
@@ -127,6 +129,8 @@ class RunTest(unittest.TestCase):
         cls.agents = cls.fleet.printers
         # 127.0.0.9 takes every query and never answers; 127.0.0.254 (SILENT_ADDRESS) has nothing bound.
         cls.silent = cls.scene.responder("127.0.0.9", lambda index, community, oid: [])
+        cls.latin1 = cls.scene.responder("127.0.0.10", lambda index, community, oid: [
+            (0, get_response(oid, tlv(0x04, LATIN1_BYTES), community, cls.latin1.requests[index]["id"]))])
         cls.server = cls.scene.start_server({}, password=PASSWORD)
         cls.schedule = time_of_day_far_from_now()
         version = run(BINARY, "-version", timeout=10)
@@ -157,6 +161,7 @@ class RunTest(unittest.TestCase):
         printers.add("127.0.0.9", default_oids(), [""] * 6, printer_id="SIL-9")
         printers.add_agent_missing_oid(self.fleet, self.agents[1], counter="lifecountcolor", printer_id="MIS-10")
         printers.add_unresolvable(printer_id="UNR-11")
+        printers.add("127.0.0.10", default_oids(), [""] * 6, printer_id="TXT-12")
         self.server.serve(printers)
         return printers
 
@@ -194,10 +199,10 @@ class RunTest(unittest.TestCase):
         self.assertEqual([(p["position"], p["id"], p["address"]) for p in printers],
                          [(0, "ANS-7", self.agents[0]["address"]), (1, "REF-8", SILENT_ADDRESS),
                           (2, "SIL-9", "127.0.0.9"), (3, "MIS-10", self.agents[1]["address"]),
-                          (4, "UNR-11", UNRESOLVABLE_HOST)])
+                          (4, "UNR-11", UNRESOLVABLE_HOST), (5, "TXT-12", "127.0.0.10")])
         for printer in printers:
             self.assertEqual([c["key"] for c in printer["counters"]], SUFFIXES, printer["id"])
-        answering, refusing, silent, missing, unresolvable = printers
+        answering, refusing, silent, missing, unresolvable, latin1 = printers
 
         self.assertEqual((answering["outcome"], answering["error"]), ("read", None))
         self.assertEqual([(c["oid"], c["status"], c["value"], c["error_status"]) for c in answering["counters"]],
@@ -228,7 +233,11 @@ class RunTest(unittest.TestCase):
         self.assertIn("11001", unresolvable["error"])
         self.assertNotIn("value", [c["status"] for c in unresolvable["counters"]])
 
-        self.assertEqual(counts(document), {"printers": 5, "read": 2, "partial": 0, "no_answer": 2, "error": 1})
+        # A printer's octet string is read as ISO-8859-1 text, and stdout stays UTF-8 (run() decodes strictly).
+        self.assertEqual(latin1["outcome"], "read")
+        self.assertEqual([c["value"] for c in latin1["counters"]], ["caf\u00e9"] * 6)
+
+        self.assertEqual(counts(document), {"printers": 6, "read": 3, "partial": 0, "no_answer": 2, "error": 1})
         self.assertGreaterEqual(document["summary"]["seconds"], silent["seconds"])
         self.assert_nothing_uploaded_or_logged()
 
@@ -239,7 +248,7 @@ class RunTest(unittest.TestCase):
         self.assertNotIn(PASSWORD, out + err)
         self.assertEqual(status, 1, out + err)
         lines = out.splitlines()
-        self.assertIn("5 printers: 2 read, 0 partial, 2 no answer, 1 failed; nothing uploaded",
+        self.assertIn("6 printers: 3 read, 0 partial, 2 no answer, 1 failed; nothing uploaded",
                       [line.strip() for line in lines])
 
         def row(printer_id):
@@ -301,7 +310,14 @@ class RunTest(unittest.TestCase):
         self.assertEqual(document["printers"], [])
         self.assertIn("http://%s/" % address, said(document))
 
+        # Settings bytes that are not UTF-8 reach the document as U+FFFD.
+        self.server.mark()
+        program, _ = self.program("check-latin1-user", user="vr\u00e9l", encoding="latin-1")
+        status, document = self.check_json(program)
+        self.assertEqual((status, document["settings"]["user"], document["steps"]["login"]), (2, "vr\ufffdl", "failed"))
+
         # Without a contract there is nothing to ask the server: nothing is tried.
+        self.server.mark()
         program, _ = self.program("check-no-contract", contract="")
         status, document = self.check_json(program)
         self.assertEqual(status, 2, document)
