@@ -16,8 +16,9 @@ namespace telva::bench {
 
 // The identifiers a printer's six counters are read at, in the order of their members (lifecount first).
 inline constexpr std::array<const char*, 6> kCounterOids = {
-    "1.3.6.1.2.1.43.10.2.1.4.1.1",     "1.3.6.1.4.1.1347.42.3.1.1.1.1.1", "1.3.6.1.4.1.1347.42.3.1.1.1.1.2",
-    "1.3.6.1.4.1.1347.42.3.1.2.1.1.1", "1.3.6.1.4.1.1347.42.3.1.2.1.1.2", "1.3.6.1.4.1.1347.46.10.1.1.5.3"};
+    "1.3.6.1.2.1.43.10.2.1.4.1.1",      "1.3.6.1.4.1.32473.42.3.1.1.1.1.1",
+    "1.3.6.1.4.1.32473.42.3.1.1.1.1.2", "1.3.6.1.4.1.32473.42.3.1.2.1.1.1",
+    "1.3.6.1.4.1.32473.42.3.1.2.1.1.2", "1.3.6.1.4.1.32473.46.10.1.1.5.3"};
 
 inline std::string PrinterListAnswer(int printers) {
     static constexpr const char* kModels[4] = {"Office Color MFP 4500 PS", "Workgroup Mono Laser 3320dn",

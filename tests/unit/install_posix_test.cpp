@@ -227,7 +227,9 @@ TEST(SystemdUnitText, LogsDirectoryIsTheProgramsLogDirectory) {
     EXPECT_EQ(platform::DefaultLogDirectory(), "/var/log/" + name + "/");
 }
 
-TEST(SystemdUnitText, PackagedUnitIsTheOneInstallWrites) {
+// packaging/TELVA4Audit.service is what scripts/unit-exposure rates; the .deb ships no unit of its own but
+// runs "-install" from /opt/telva4-audit, so this is the unit a package installation gets.
+TEST(SystemdUnitText, UnitFileInPackagingIsTheOneInstallWrites) {
     EXPECT_EQ(platform::ReadWholeFile(TELVA_SOURCE_DIR "/packaging/TELVA4Audit.service"),
               SystemdUnitText("/opt/telva4-audit/telva4_audit", "TELVA Audit Life Count Manager"));
 }
