@@ -103,7 +103,7 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
     report.login = logged_in ? StepResult::Ok : StepResult::Failed;
     Append(report.messages, lines.Take());
     if (!logged_in) {
-        report.failure = why.empty() ? "the login did not reach the server" : why;
+        report.failure = why;
         return finish();
     }
     PrinterList list;
@@ -112,7 +112,7 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
         if (!fetched.data) {
             report.failure = fetched.outcome == ApiOutcome::Refused
                                  ? "the server refused the printer list: " + fetched.refusal
-                                 : "the printer list was not received";
+                                 : "the printer list was not received: " + fetched.failure;
         } else {
             list = ReadPrinterList(fetched.data->root());
             if (!list.problem.empty()) {

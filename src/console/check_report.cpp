@@ -27,14 +27,20 @@ std::size_t Characters(std::string_view text) {
         text.begin(), text.end(), [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) != 0x80; }));
 }
 
-// `text` with its control characters made '?', so that what a server or printer sent cannot move the
-// console's cursor or split a line.
+// `text` with its control characters made '?' (a line break, CR LF or LF, a blank), so that what a server
+// or printer sent cannot move the console's cursor or split a line.
 std::string Printable(std::string_view text) {
-    std::string printable(text);
-    for (char& c : printable) {
-        const auto byte = static_cast<std::uint8_t>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            c = '?';
+    std::string printable;
+    printable.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(text[i]);
+        if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            continue;
+        }
+        if (byte == '\n') {
+            printable.push_back(' ');
+        } else {
+            printable.push_back(byte < 0x20 || byte == 0x7F ? '?' : text[i]);
         }
     }
     return printable;
@@ -43,17 +49,17 @@ std::string Printable(std::string_view text) {
 // `text` made safe for one table cell: printable, and a text longer than the cell limit ends in "..."
 // within it.
 std::string Cell(std::string_view text) {
+    const std::string printable = Printable(text);
     std::string cell;
     std::size_t characters = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<std::uint8_t>(text[i]);
-        if ((byte & 0xC0) != 0x80) {
-            if (characters == kTableCellLimit - 3 && Characters(text.substr(i)) > 3) {
+    for (std::size_t i = 0; i < printable.size(); ++i) {
+        if ((static_cast<std::uint8_t>(printable[i]) & 0xC0) != 0x80) {
+            if (characters == kTableCellLimit - 3 && Characters(std::string_view(printable).substr(i)) > 3) {
                 return cell + "...";
             }
             ++characters;
         }
-        cell.push_back(byte < 0x20 || byte == 0x7F ? '?' : text[i]);
+        cell.push_back(printable[i]);
     }
     return cell;
 }
@@ -138,7 +144,7 @@ std::vector<std::vector<std::string>> Rows(const CheckReport& report) {
             row.push_back(ReadingCell(check.reading, k));
         }
         row.emplace_back(check.reading.error.empty() ? PrinterOutcome(check.reading)
-                                                     : Cell(check.reading.error));
+                                                     : Printable(check.reading.error));
         row.push_back(check.reading.finished ? SecondsText(check.reading.elapsed.count()) + "s" : "");
         rows.push_back(std::move(row));
     }

@@ -15,6 +15,7 @@ struct Exchange {
     std::optional<std::string> answer_text;
     std::optional<JsonDocument> object;
     std::optional<std::string> tls_failure;
+    std::string failure; // why no answer object came, for a caller that shows it
 
     // The text the failure's first log line shows for this request, if any.
     const std::optional<std::string>& LogText() const { return answer_text ? answer_text : tls_failure; }
@@ -30,20 +31,28 @@ Exchange Request(const RunContext& context, const std::string& url, const FormFi
         const std::string& text = *exchange.answer_text;
         exchange.object =
             platform::IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
+        if (!exchange.object) {
+            exchange.failure = "the answer is not a JSON object";
+        }
     } catch (const HttpError& error) {
         if (error.tls()) {
             exchange.tls_failure = error.what();
         }
+        exchange.failure = error.what();
     } catch (...) {
         // A failed exchange: whatever arrived is kept for the log.
+        exchange.failure = "the exchange failed";
     }
     return exchange;
 }
 
-ApiAnswer Fail(RunContext& context, const std::string& answer_text, const std::string& url) {
+ApiAnswer Fail(RunContext& context, const std::string& answer_text, const std::string& url,
+               std::string failure) {
     context.Log(answer_text);
     context.Log(url);
-    return ApiAnswer{};
+    ApiAnswer answer;
+    answer.failure = std::move(failure);
+    return answer;
 }
 
 // Every string (and number literal) inside `value`, at any depth, in document order.
@@ -88,7 +97,7 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
             last_answer_text = *exchange.LogText();
         }
         if (!exchange.object) {
-            return Fail(context, last_answer_text, url);
+            return Fail(context, last_answer_text, url, exchange.failure);
         }
 
         if (relogin == Relogin::Allowed && ContainsText(exchange.object->root(), kSessionExpiredPhrase)) {
@@ -99,7 +108,7 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
                     last_answer_text = *exchange.LogText();
                 }
                 if (!exchange.object) {
-                    return Fail(context, last_answer_text, url);
+                    return Fail(context, last_answer_text, url, exchange.failure);
                 }
             }
         }
@@ -109,7 +118,8 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
         const JsonValue* data = FindMember(answer, "data");
         const JsonValue* errors = FindMember(answer, "errors");
         if (status == nullptr || data == nullptr || errors == nullptr) {
-            return Fail(context, last_answer_text, url);
+            return Fail(context, last_answer_text, url,
+                        "the answer lacks \"status\", \"data\" or \"errors\"");
         }
         const std::string status_text = ValueText(*status);
         ApiAnswer result;
@@ -124,7 +134,7 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
         return result;
     } catch (...) {
         // A "status" number without text, or memory running out: a failed exchange like any other.
-        return Fail(context, last_answer_text, url);
+        return Fail(context, last_answer_text, url, "the answer's \"status\" cannot be read");
     }
 }
 

@@ -32,6 +32,8 @@ struct ApiAnswer {
     std::optional<JsonDocument> data;
     // Refused: the envelope's status, and the texts of its "errors" after ": " when it holds any.
     std::string refusal;
+    // Failed: why, in words for a person at the console (the log keeps its own two lines).
+    std::string failure;
 };
 
 // POSTs `form` to context.settings.base_url + `path`, with the credentials or the session headers that

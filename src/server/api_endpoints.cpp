@@ -27,6 +27,8 @@ bool LogIn(RunContext& context, Relogin relogin, std::string* why) {
             *why = "the server refused the login: " + answer.refusal;
         } else if (answer.outcome == ApiOutcome::Success) {
             *why = "the server's answer to the login held no session";
+        } else {
+            *why = "the login failed: " + answer.failure;
         }
     }
     return false;

@@ -19,8 +19,8 @@ inline constexpr std::string_view kUpdateItemDataPath = "contractItems/contractI
 
 // Logs in with the configured credentials. On success keeps "sessionId" and "token" of the answer's data in
 // context.session, writes "Login TELVA ok" and yields true; otherwise clears the session and yields false,
-// and says why in `why` when given: the server's refusal, or that the answer held no session (a failed
-// exchange has written its own lines).
+// and says why in `why` when given: the server's refusal, the answer without a session, or why the exchange
+// failed (which the log shows only as its two lines).
 bool LogIn(RunContext& context, Relogin relogin = Relogin::Allowed, std::string* why = nullptr);
 
 // Logs out, whatever the server answers; clears the session and writes "Logout TELVA ok".

@@ -51,7 +51,7 @@ CheckReport SampleReport() {
     second.printer.id = "\"102\"";
     second.printer.address = "printer..invalid";
     second.reading.finished = true;
-    second.reading.error = "Host not found";
+    second.reading.error = "Socket Error # 11001\r\nHost not found.";
     report.printers.push_back(second);
     return report;
 }
@@ -64,7 +64,8 @@ TEST(CheckReportForms, TableCellsAndClosingLines) {
     EXPECT_NE(table.find("err:2  -"), std::string::npos);
     EXPECT_NE(table.find("partial"), std::string::npos);
     EXPECT_NE(table.find("10.00s"), std::string::npos);
-    EXPECT_NE(table.find("Host not found"), std::string::npos);
+    EXPECT_NE(table.find("Socket Error # 11001 Host not found."), std::string::npos)
+        << "whole and on one line";
     EXPECT_NE(table.find("2 printers: 0 read, 1 partial, 0 no answer, 1 failed; nothing uploaded"),
               std::string::npos);
     EXPECT_NE(table.find("Result: some printers not read"), std::string::npos);
@@ -92,7 +93,7 @@ TEST(CheckReportForms, JsonIsOneValidDocumentWithoutThePassword) {
     EXPECT_EQ(ValueText(*FindMember(counters[2], "status")), "no answer");
     EXPECT_EQ(ValueText(*FindMember(counters[3], "status")), "skipped");
     EXPECT_EQ(ValueText(*FindMember(printers[1], "id")), "\"102\"");
-    EXPECT_EQ(ValueText(*FindMember(printers[1], "error")), "Host not found");
+    EXPECT_EQ(ValueText(*FindMember(printers[1], "error")), "Socket Error # 11001\r\nHost not found.");
 }
 
 TEST(CheckReportForms, SecondsRoundToHundredths) {
