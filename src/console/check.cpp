@@ -2,36 +2,14 @@
 
 #include "audit_run.h"
 #include "server/api_endpoints.h"
+#include "site/collected_lines.h"
 #include "site/settings.h"
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 
 namespace telva {
 namespace {
-
-// Keeps the lines the server calls write; the check shows them instead of logging them.
-class CollectedLines final : public LogSink {
-public:
-    void Write(std::string_view message) noexcept override {
-        try {
-            const std::lock_guard lock(mutex_);
-            lines_.emplace_back(message);
-        } catch (...) {
-            // Memory ran out: the line is lost, as a log line would be.
-        }
-    }
-    // The lines written since the last call.
-    std::vector<std::string> Take() {
-        const std::lock_guard lock(mutex_);
-        return std::exchange(lines_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 void Append(std::vector<std::string>& to, std::vector<std::string> lines) {
     to.insert(to.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));

@@ -22,6 +22,15 @@ protected:
                                      "horario=03:00\nuser=" + credentials.user + "\npass=" + password + "\n");
     }
 
+    void ServeTwoAnsweringPrinters() {
+        const Fleet& fleet = RunFleet();
+        PrinterTable printers;
+        printers.AddAgent(fleet.printers[0]);
+        printers.AddAgent(fleet.printers[1]);
+        server().ServeItems(printers.ItemsJson());
+        WriteSettings(server().credentials().password);
+    }
+
     CheckReport Check() {
         CheckOptions options;
         options.settings_path = dir_.file("config.ini");
@@ -89,12 +98,7 @@ TEST_F(CheckRun, MixedFleetGivesEachPrinterItsVerdictAndUploadsNothing) {
 }
 
 TEST_F(CheckRun, EveryPrinterReadIsStatusZero) {
-    const Fleet& fleet = RunFleet();
-    PrinterTable printers;
-    printers.AddAgent(fleet.printers[0]);
-    printers.AddAgent(fleet.printers[1]);
-    server().ServeItems(printers.ItemsJson());
-    WriteSettings(server().credentials().password);
+    ServeTwoAnsweringPrinters();
     const CheckReport report = Check();
     EXPECT_EQ(Outcomes(report), (std::vector<std::string>{"read", "read"}));
     EXPECT_EQ(report.ExitStatus(), 0);
@@ -119,12 +123,7 @@ TEST_F(CheckRun, RefusedLoginOrMissingServerIsStatusTwo) {
 }
 
 TEST_F(CheckRun, InterruptLeavesTheRestUnreadAndStillLogsOut) {
-    const Fleet& fleet = RunFleet();
-    PrinterTable printers;
-    printers.AddAgent(fleet.printers[0]);
-    printers.AddAgent(fleet.printers[1]);
-    server().ServeItems(printers.ItemsJson());
-    WriteSettings(server().credentials().password);
+    ServeTwoAnsweringPrinters();
     std::atomic<int> asked{0};
     interrupted_ = [&asked] { return ++asked > 1; }; // the first printer's first question passes
     const CheckReport report = Check();
