@@ -19,11 +19,16 @@ SERVER_LINGER_SECONDS = 900  # the wineserver ends by itself this long after its
 
 
 class WinePrefix:
+    """One user at a time: from prepare() to close() the object holds PREFIX.inuse, so that two tests given
+    the same prefix (each may run in a namespace of its own, without CTest locks) take turns instead of
+    ending each other's wineserver."""
+
     def __init__(self, prefix, errors_path):
         self.prefix = os.path.abspath(prefix)
         self.env = dict(os.environ, WINEPREFIX=self.prefix, **WINE_ENV)
         self.errors_path = errors_path
         self.server_started = False
+        self.in_use = None
 
     def call(self, program, *args, timeout=120, env=None):
         """One Wine tool call: bounded (status None when the limit ran out, the call killed by pid), no
@@ -52,6 +57,14 @@ class WinePrefix:
         """Creates the prefix the first time (wineboot), ends a wineserver an interrupted run left, and
         starts a persistent one."""
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        if self.in_use is None:
+            in_use = open(self.prefix + ".inuse", "a")
+            try:
+                wait_until(lambda: try_flock(in_use), 900, interval=0.2, what="the prefix " + in_use.name)
+            except BaseException:
+                in_use.close()
+                raise
+            self.in_use = in_use
         with open(self.prefix + ".lock", "a") as lock:
             wait_until(lambda: try_flock(lock), 600, interval=0.2, what="the prefix lock " + lock.name)
             if not os.path.exists(os.path.join(self.prefix, ".telva-ready")):
@@ -76,7 +89,12 @@ class WinePrefix:
             return ""
 
     def close(self):
-        """Ends this prefix's wineserver and with it every Wine process of the prefix."""
-        if self.server_started:
-            self.server_started = False
-            self.call("wineserver", "-k", timeout=60)
+        """Ends this prefix's wineserver and with it every Wine process of the prefix; lets the next user in."""
+        try:
+            if self.server_started:
+                self.server_started = False
+                self.call("wineserver", "-k", timeout=60)
+        finally:
+            if self.in_use is not None:
+                self.in_use.close()  # releases the flock
+                self.in_use = None
