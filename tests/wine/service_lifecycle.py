@@ -84,9 +84,4 @@ class WineLifecycleTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        print(__doc__)
-        sys.exit(2)
-    EXE, PREFIX = (os.path.abspath(p) for p in sys.argv[1:3])
-    harness.end_on_signals()
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    harness.run_wine_script(__doc__, globals())

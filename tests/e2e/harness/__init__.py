@@ -43,6 +43,7 @@ from .printers import (COMMUNITY, CONTRACT, COUNTERS, FLEET_COUNTER_OIDS, FLEET_
                        SILENT_ADDRESS, SUFFIXES, UNRESOLVABLE_HOST, Fleet, PrinterList, SnmpResponder, counter32,
                        counter64, default_oids, get_response, tlv, upload_field_names)
 from .scene import Scene  # noqa: F401
+from .wine import run_wine_script  # noqa: F401
 from .server import PASSWORD, SERVER_TOOL, USER, ContractServer, header_value  # noqa: F401
 from .service import (DEFAULT, RUNNING, SIGNALS, SIGPWR, START_STOP_SECONDS, STOPPED, NativeService,  # noqa: F401
                       ServiceRunner, WineService)

@@ -6,10 +6,12 @@ import collections
 import os
 import re
 import subprocess
+import sys
 import tempfile
 import time
+import unittest
 
-from .base import try_flock, wait_until
+from .base import end_on_signals, try_flock, wait_until
 
 Result = collections.namedtuple("Result", "status out err")
 
@@ -98,3 +100,14 @@ class WinePrefix:
             if self.in_use is not None:
                 self.in_use.close()  # releases the flock
                 self.in_use = None
+
+
+def run_wine_script(doc, namespace):
+    """The entry of a Wine test script called as `script EXE PREFIX`: sets EXE and PREFIX (absolute) in the
+    script's `namespace`, lets SIGTERM and SIGINT run its cleanups, and runs its unittest cases."""
+    if len(sys.argv) != 3:
+        print(doc)
+        sys.exit(2)
+    namespace["EXE"], namespace["PREFIX"] = (os.path.abspath(p) for p in sys.argv[1:3])
+    end_on_signals()
+    unittest.main(module=namespace["__name__"], argv=sys.argv[:1], verbosity=2)
