@@ -17,17 +17,33 @@ void Append(std::vector<std::string>& to, std::vector<std::string> lines) {
 
 } // namespace
 
-const char* PrinterOutcome(const PrinterReading& reading) {
+PrinterVerdict VerdictOf(const PrinterReading& reading) {
     if (!reading.finished) {
-        return "not read";
+        return PrinterVerdict::NotRead;
     }
     if (!reading.error.empty()) {
-        return "error";
+        return PrinterVerdict::Error;
     }
     if (reading.answered == kCounterCount) {
-        return "read";
+        return PrinterVerdict::Read;
     }
-    return reading.answered > 0 ? "partial" : "no answer";
+    return reading.answered > 0 ? PrinterVerdict::Partial : PrinterVerdict::NoAnswer;
+}
+
+const char* PrinterOutcome(const PrinterReading& reading) {
+    switch (VerdictOf(reading)) {
+    case PrinterVerdict::Read:
+        return "read";
+    case PrinterVerdict::Partial:
+        return "partial";
+    case PrinterVerdict::NoAnswer:
+        return "no answer";
+    case PrinterVerdict::Error:
+        return "error";
+    case PrinterVerdict::NotRead:
+        break;
+    }
+    return "not read";
 }
 
 int CheckReport::ExitStatus() const {
@@ -36,8 +52,7 @@ int CheckReport::ExitStatus() const {
         return 2;
     }
     const bool all_read = std::all_of(printers.begin(), printers.end(), [](const PrinterCheck& check) {
-        return check.reading.finished && check.reading.error.empty() &&
-               check.reading.answered == kCounterCount;
+        return VerdictOf(check.reading) == PrinterVerdict::Read;
     });
     return all_read ? 0 : 1;
 }
@@ -61,8 +76,8 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
     context.settings = ReadSettings(options.settings_path);
     report.settings = context.settings;
     report.parallel = std::max(context.settings.parallel, kCheckParallel);
-    report.settings_problems =
-        SettingsProblems(options.settings_path, context.settings, clock.TimeSeparator());
+    SettingsReview review = ReviewSettings(options.settings_path, context.settings, clock.TimeSeparator());
+    report.settings_problems = std::move(review.problems);
     const auto finish = [&]() -> CheckReport& {
         report.elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
@@ -70,8 +85,7 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
     };
     // Without a server or a contract there is nothing to log in to; a bad time of day spoils only the
     // schedule, so the check goes on to show the rest.
-    if (!SettingsFileReadable(options.settings_path) || context.settings.server_address.empty() ||
-        context.settings.contract_number.empty()) {
+    if (!review.usable) {
         report.failure = "the settings do not say which server and contract to check";
         return finish();
     }

@@ -26,8 +26,17 @@ struct PrinterCheck {
     PrinterReading reading;
 };
 
-// The word for what reading a printer gave: "read", "partial", "no answer", "error" or "not read" (a stop
-// came first).
+// What reading a printer gave.
+enum class PrinterVerdict {
+    Read,     // every query answered (an answer with an error status is an answer)
+    Partial,  // some queries answered, then one was not
+    NoAnswer, // the first query was not answered
+    Error,    // an error ended the queries (a name that does not resolve, a socket that fails)
+    NotRead,  // a stop came first
+};
+PrinterVerdict VerdictOf(const PrinterReading& reading);
+
+// The verdict's word: "read", "partial", "no answer", "error" or "not read".
 const char* PrinterOutcome(const PrinterReading& reading);
 
 struct CheckReport {

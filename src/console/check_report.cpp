@@ -103,17 +103,22 @@ struct Tally {
 Tally Count(const CheckReport& report) {
     Tally tally;
     for (const PrinterCheck& check : report.printers) {
-        const std::string_view outcome = PrinterOutcome(check.reading);
-        if (outcome == "read") {
+        switch (VerdictOf(check.reading)) {
+        case PrinterVerdict::Read:
             ++tally.read;
-        } else if (outcome == "partial") {
+            break;
+        case PrinterVerdict::Partial:
             ++tally.partial;
-        } else if (outcome == "no answer") {
+            break;
+        case PrinterVerdict::NoAnswer:
             ++tally.no_answer;
-        } else if (outcome == "error") {
+            break;
+        case PrinterVerdict::Error:
             ++tally.error;
-        } else {
+            break;
+        case PrinterVerdict::NotRead:
             ++tally.not_read;
+            break;
         }
     }
     return tally;
@@ -266,8 +271,8 @@ std::string CheckTable(const CheckReport& report) {
 
 std::string CheckJson(const CheckReport& report, std::string_view version) {
     std::string out = "{\n  ";
-    AddMember(out, "version", version);
-    out += "\n  \"settings\": {";
+    AddMember(out, "version", version, true);
+    out += ",\n  \"settings\": {";
     AddMember(out, "file", report.settings_file);
     AddMember(out, "server_url", report.settings.base_url);
     AddMember(out, "contract", report.settings.contract_number);
@@ -289,8 +294,8 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     }
     out += "],\n  ";
     AddNumber(out, "per_query_wait_seconds", std::to_string(report.wait_seconds));
-    AddNumber(out, "parallel", std::to_string(report.parallel));
-    out += "\n  \"printers\": [";
+    AddNumber(out, "parallel", std::to_string(report.parallel), true);
+    out += ",\n  \"printers\": [";
     for (std::size_t i = 0; i < report.printers.size(); ++i) {
         const PrinterCheck& check = report.printers[i];
         const PrinterReading& reading = check.reading;
@@ -336,24 +341,15 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     AddNumber(out, "not_read", std::to_string(tally.not_read));
     AddNumber(out, "seconds", SecondsText(report.elapsed.count()), true);
     out += "},\n  ";
-    AddNumber(out, "status", std::to_string(report.ExitStatus()));
-    out += "\n  \"failure\": ";
+    AddNumber(out, "status", std::to_string(report.ExitStatus()), true);
+    out += ",\n  \"failure\": ";
     if (report.ExitStatus() == 2) {
         AppendJsonString(out, report.failure.empty() ? "the settings need attention" : report.failure);
     } else {
         out += "null";
     }
     out += "\n}\n";
-    // The members above end in ", " also where a line break follows.
-    std::string tidy;
-    tidy.reserve(out.size());
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (out[i] == ' ' && i + 1 < out.size() && out[i + 1] == '\n' && i > 0 && out[i - 1] == ',') {
-            continue;
-        }
-        tidy.push_back(out[i]);
-    }
-    return tidy;
+    return out;
 }
 
 } // namespace telva

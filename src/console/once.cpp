@@ -11,10 +11,10 @@ int RunOnce(RunContext& context, const std::string& settings_path, std::string& 
     context.settings = ReadSettings(settings_path);
     context.settings.local_address = local_address;
     // The time of day matters to the service's schedule only, not to this run.
-    if (!SettingsFileReadable(settings_path) || context.settings.server_address.empty() ||
-        context.settings.contract_number.empty()) {
-        for (const std::string& text :
-             SettingsProblems(settings_path, context.settings, context.clock.TimeSeparator())) {
+    const SettingsReview review =
+        ReviewSettings(settings_path, context.settings, context.clock.TimeSeparator());
+    if (!review.usable) {
+        for (const std::string& text : review.problems) {
             problem += (problem.empty() ? "" : "; ") + text;
         }
         return 2;

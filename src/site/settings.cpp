@@ -150,24 +150,25 @@ Settings ReadSettings(const std::string& path) {
 
 namespace telva {
 
-std::vector<std::string> SettingsProblems(const std::string& path, const Settings& settings,
-                                          std::string_view time_separator) {
-    std::vector<std::string> problems;
+SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
+                              std::string_view time_separator) {
+    SettingsReview review;
     if (!SettingsFileReadable(path)) {
-        problems.push_back("the settings file cannot be read: " + path);
-        return problems; // the values are the defaults; nothing more to say about them
+        review.problems.push_back("the settings file cannot be read: " + path);
+        return review; // the values are the defaults; nothing more to say about them
     }
     if (settings.server_address.empty()) {
-        problems.push_back("\"endereco\" (the server's address) is empty");
+        review.problems.push_back("\"endereco\" (the server's address) is empty");
     }
     if (settings.contract_number.empty()) {
-        problems.push_back("\"contrato\" (the contract's number) is empty");
+        review.problems.push_back("\"contrato\" (the contract's number) is empty");
     }
+    review.usable = review.problems.empty();
     if (!IsValidScheduleTime(settings.schedule_time, time_separator)) {
-        problems.push_back("\"horario\" \"" + settings.schedule_time + "\" is not a time of day (hh" +
-                           std::string(time_separator) + "mm): the service would only run at start");
+        review.problems.push_back("\"horario\" \"" + settings.schedule_time + "\" is not a time of day (hh" +
+                                  std::string(time_separator) + "mm): the service would only run at start");
     }
-    return problems;
+    return review;
 }
 
 } // namespace telva

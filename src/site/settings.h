@@ -41,11 +41,15 @@ bool SettingsFileReadable(const std::string& path);
 // minutes 00-59.
 bool IsValidScheduleTime(std::string_view text, std::string_view separator);
 
-// What keeps the settings read from `path` from serving an audit, one sentence each: the file cannot be
-// read, "endereco" or "contrato" is empty, "horario" is not a time of day (with `time_separator`). Empty when
-// nothing does.
-std::vector<std::string> SettingsProblems(const std::string& path, const Settings& settings,
-                                          std::string_view time_separator);
+// What the settings read from `path` are worth to an audit: `usable` when the file was read and names a
+// server and a contract; `problems`, one sentence each: the file cannot be read, "endereco" or "contrato"
+// is empty, "horario" is not a time of day (with `time_separator`).
+struct SettingsReview {
+    bool usable = false;
+    std::vector<std::string> problems;
+};
+SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
+                              std::string_view time_separator);
 
 // ServerAddress lower-cased and followed by "/app/index.php/"; "http://" goes in front when the text
 // "http" occurs nowhere in the result.
