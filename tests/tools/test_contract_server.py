@@ -89,6 +89,17 @@ def split_answer(raw):
     return status, headers, body
 
 
+
+def send_and_read_all(sock, data):
+    """Sends `data` and reads until the server closes the connection."""
+    sock.sendall(data)
+    chunks = []
+    while True:
+        chunk = sock.recv(65536)
+        if not chunk:
+            return b"".join(chunks)
+        chunks.append(chunk)
+
 class ServerTest(unittest.TestCase):
     """Starts one server process per test class; every test starts from a reset server."""
 
@@ -130,13 +141,7 @@ class ServerTest(unittest.TestCase):
 
     def exchange(self, data, timeout=10):
         with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as sock:
-            sock.sendall(data)
-            chunks = []
-            while True:
-                chunk = sock.recv(65536)
-                if not chunk:
-                    return b"".join(chunks)
-                chunks.append(chunk)
+            return send_and_read_all(sock, data)
 
     def post(self, path, mode_headers, fields=(), **kwargs):
         raw = self.exchange(request_bytes(path, mode_headers, encode_form(list(fields))), **kwargs)
@@ -395,13 +400,7 @@ class HttpsTest(ServerTest):
     def exchange(self, data, timeout=10):
         with socket.create_connection(("127.0.0.1", self.port), timeout=timeout) as plain:
             with self.context.wrap_socket(plain, server_hostname="127.0.0.1") as sock:
-                sock.sendall(data)
-                chunks = []
-                while True:
-                    chunk = sock.recv(65536)
-                    if not chunk:
-                        return b"".join(chunks)
-                    chunks.append(chunk)
+                return send_and_read_all(sock, data)
 
     def test_audit_round_trip_inside_tls(self):
         session = self.login()
