@@ -89,7 +89,6 @@ def split_answer(raw):
     return status, headers, body
 
 
-
 def send_and_read_all(sock, data):
     """Sends `data` and reads until the server closes the connection."""
     sock.sendall(data)
