@@ -3,6 +3,7 @@
 #include "printer_reader.h"
 #include "server/api_endpoints.h"
 #include "server/form_fields.h"
+#include "text/network_text.h"
 
 #include <exception>
 #include <optional>
@@ -27,23 +28,7 @@ std::string ReadMember(const JsonValue& printer, std::size_t position, const cha
 
 // The answer's status and error texts for the log: control characters removed, at most 200 characters.
 std::string RefusalForLog(std::string_view refusal) {
-    constexpr std::size_t kMaxCharacters = 200;
-    std::string text;
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < refusal.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(refusal[i]);
-        if (byte < 0x20 || byte == 0x7F) {
-            continue;
-        }
-        if ((byte & 0xC0) != 0x80) { // the first byte of a character
-            if (characters == kMaxCharacters) {
-                break;
-            }
-            ++characters;
-        }
-        text.push_back(refusal[i]);
-    }
-    return text;
+    return ScrubText(refusal, ControlCharacters::Drop, 200).text;
 }
 
 const char* UploadWord(ApiOutcome outcome) {
