@@ -59,6 +59,9 @@ struct RunContext {
     SnmpTiming snmp;
     Clock& clock;
     LogSink& log;
+    // Set when a stop or shutdown has come: the moment by which the run's remaining server calls must be
+    // done. Every server call's waits end by it (PrepareHttpClient).
+    Cutoff stop_cutoff;
     // Whether a stop or shutdown is waiting for the service; asked between a run's printer queries, from
     // any of the threads that read printers, and never consumes the request. Empty: never.
     std::function<StopRequest()> stop_requested;

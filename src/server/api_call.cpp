@@ -79,11 +79,13 @@ std::string RefusalText(const std::string& status, const JsonValue& errors) {
 } // namespace
 
 HttpClient PrepareHttpClient(const RunContext& context) {
+    HttpLimits limits = context.http_limits;
+    limits.cutoff = &context.stop_cutoff;
     if (context.session.session_id.empty()) {
-        return HttpClient::ForCredentials(context.settings.user_name, context.settings.password,
-                                          context.http_limits, context.settings.ca_file);
+        return HttpClient::ForCredentials(context.settings.user_name, context.settings.password, limits,
+                                          context.settings.ca_file);
     }
-    return HttpClient::ForSession(context.session.session_id, context.session.token, context.http_limits,
+    return HttpClient::ForSession(context.session.session_id, context.session.token, limits,
                                   context.settings.ca_file);
 }
 
