@@ -15,7 +15,8 @@ namespace telva {
 inline constexpr std::string_view kSessionExpiredPhrase = "Sign in required";
 
 // A fresh HTTP client in the mode context.session selects now: credentials mode while no session is held
-// (the settings' user name and password), session mode otherwise (its identifier and token).
+// (the settings' user name and password), session mode otherwise (its identifier and token). Its waits end
+// by context.stop_cutoff once a stop has set it.
 HttpClient PrepareHttpClient(const RunContext& context);
 
 // Whether an answer mentioning kSessionExpiredPhrase may start a re-login. The re-login's own login call is
