@@ -26,6 +26,10 @@ struct Settings {
     std::string base_url;        // server URL prefix ending in "/app/index.php/"
     std::string local_address;   // the machine's chosen IPv4 address, possibly empty
     int parallel = 1;            // "paralelo": how many printers are read at the same time, 1 to 256
+    // "conferir=1": each run logs the counters lower than the last accepted reading of the same printer.
+    bool compare_counters = false;
+    // "repetir": minutes after which a failed run is tried again, 1 to 720; 0: never.
+    int retry_minutes = 0;
 };
 
 // A request to end the service that has come in while a run is going on.

@@ -34,12 +34,15 @@ std::string SystemdUnitText(std::string_view executable_path, std::string_view d
     text += "\n";
     text += "[Service]\n";
     // Least privilege: a system user of its own, the one capability that lets it hold UDP port 162, and a
-    // sandbox that leaves it the network, its settings file (read-only, through the group) and its log
-    // directory. The README says which lines an administrator may loosen.
+    // sandbox that leaves it the network, its settings file (read-only, through the group), its log
+    // directory and its state directory (the reading history). The README says which lines an
+    // administrator may loosen.
     text += "User=" + std::string(kServiceUser) + "\n";
     text += "Group=" + std::string(kServiceUser) + "\n";
     text += "LogsDirectory=" + std::string(kServiceUser) + "\n";
     text += "LogsDirectoryMode=0750\n";
+    text += "StateDirectory=" + std::string(kServiceUser) + "\n";
+    text += "StateDirectoryMode=0750\n";
     text += "UMask=0027\n";
     text += "AmbientCapabilities=CAP_NET_BIND_SERVICE\n";
     text += "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n";

@@ -143,6 +143,9 @@ Settings ReadSettings(const std::string& path) {
     settings.ca_file = ResolveBesideExecutable(ReadSettingText(path, kSettingsSection, "certificado", ""));
     settings.base_url = DeriveBaseUrl(settings.server_address);
     settings.parallel = ParallelReadings(ReadSettingText(path, kSettingsSection, "paralelo", ""));
+    settings.compare_counters =
+        ParseSettingInteger(ReadSettingText(path, kSettingsSection, "conferir", "")) == std::int32_t{1};
+    settings.retry_minutes = RetryMinutes(ReadSettingText(path, kSettingsSection, "repetir", ""));
     return settings;
 }
 
@@ -169,6 +172,18 @@ SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
                                   std::string(time_separator) + "mm): the service would only run at start");
     }
     return review;
+}
+
+} // namespace telva
+
+namespace telva {
+
+int RetryMinutes(std::string_view text) {
+    const std::optional<std::int32_t> value = ParseSettingInteger(text);
+    if (!value || *value < 1) {
+        return 0;
+    }
+    return *value > kMaxRetryMinutes ? kMaxRetryMinutes : static_cast<int>(*value);
 }
 
 } // namespace telva

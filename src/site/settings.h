@@ -66,4 +66,11 @@ std::int32_t ReadSettingInteger(const std::string& path, const std::string& sect
 // the number. None when the text is not such an integer or lies out of range.
 std::optional<std::int32_t> ParseSettingInteger(std::string_view text);
 
+// The longest wait before a failed run is tried again, in minutes.
+inline constexpr int kMaxRetryMinutes = 720;
+
+// The value of "repetir": the whole number the text holds, kMaxRetryMinutes at most; 0 (no tries) for an
+// empty text, zero, a negative number or a text that is not a number.
+int RetryMinutes(std::string_view text);
+
 } // namespace telva

@@ -1,16 +1,17 @@
 #!/bin/sh
 # The .deb of this build tree installed, reinstalled, upgraded, removed and purged by dpkg, in a private
-# mount namespace where /etc, /opt, /var/log and dpkg's database are copies and /run/systemd is empty (so
-# systemctl works on the copied files only and no service manager is asked anything): nothing of the
-# machine's own is touched, and the copies go with the namespace.
+# mount namespace where /etc, /opt, /var/log and dpkg's database are copies, the rest of /var/lib is an
+# empty stand-in (for the state directory) and /run/systemd is empty (so systemctl works on the copied
+# files only and no service manager is asked anything): nothing of the machine's own is touched, and the
+# copies go with the namespace.
 #
-# The package ships no unit file; its postinst registers the service through the program's "-install" and
-# its prerm removes it through "-uninstall". Checked: a fresh install leaves /etc/systemd/system/
-# TELVA4Audit.service byte for byte the packaging/ copy, enabled, the service's user and log directory
-# made; a reinstall replaces a stale unit and restricts config.ini (0640, the service's group); a disabled
-# unit stays disabled; removal removes unit and enablement and keeps the user; an upgrade from a package
-# that shipped the unit in /lib/systemd/system (and had no prerm) ends with the one unit in /etc, enabled;
-# a purge removes the user.
+# The package ships no unit file; its postinst registers the service through the program's "-install" and its
+# prerm removes it through "-uninstall". Checked: a fresh install leaves /etc/systemd/system/
+# TELVA4Audit.service byte for byte the packaging/ copy, enabled, the service's user, log and state
+# directories made; a reinstall replaces a stale unit and restricts config.ini (0640, the service's group); a
+# disabled unit stays disabled; removal removes unit and enablement and keeps the user; an upgrade from a
+# package that shipped the unit in /lib/systemd/system (and had no prerm) ends with the one unit in /etc,
+# enabled; a purge removes the user and the state directory.
 #
 # Usage: deb_maintainer_scripts.sh SOURCE_DIR BUILD_DIR. Needs root, unshare, dpkg and cpack; exits 77
 # (skip) without them.
@@ -67,7 +68,9 @@ not() { ! "$@"; }
 
 cp -a /etc "$work/etc" && mount --bind "$work/etc" /etc || exit 1
 mkdir "$work/opt" "$work/log" && mount --bind "$work/opt" /opt && mount --bind "$work/log" /var/log || exit 1
-cp -a /var/lib/dpkg "$work/dpkg" && mount --bind "$work/dpkg" /var/lib/dpkg || exit 1
+cp -a /var/lib/dpkg "$work/dpkg" || exit 1
+mkdir "$work/lib" "$work/lib/dpkg" && mount --bind "$work/lib" /var/lib && mount --bind "$work/dpkg" /var/lib/dpkg ||
+    exit 1
 if [ -d /run/systemd ]; then
     mount -t tmpfs tmpfs /run/systemd || exit 1
 fi
@@ -83,6 +86,8 @@ check "fresh install: the unit is enabled" enabled
 check "fresh install: the service's user exists" getent passwd "$account"
 check "fresh install: the log directory is the user's, 0750" \
     test "$(stat -c '%U %a' /var/log/telva4-audit)" = "$account 750"
+check "fresh install: the state directory is the user's, 0750" \
+    test "$(stat -c '%U %a' /var/lib/telva4-audit)" = "$account 750"
 check "the package itself holds no unit file" not sh -c "dpkg -L telva4-audit | grep -q systemd"
 
 cp /opt/telva4-audit/config.ini.example /opt/telva4-audit/config.ini
@@ -124,6 +129,7 @@ check "upgrade from /lib/systemd/system: enabled" enabled
 dpkg -P telva4-audit >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
 check "purge: no unit file" test ! -e "$unit"
 check "purge: the user is gone" not getent passwd "$account"
+check "purge: the state directory is gone" test ! -e /var/lib/telva4-audit
 
 if [ "$failures" -ne 0 ]; then
     echo "deb_maintainer_scripts: $failures checks failed" >&2

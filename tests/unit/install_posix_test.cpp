@@ -4,6 +4,7 @@
 #include "support/fake_service_binding.h"
 
 #include "platform/files.h"
+#include "platform/state_files.h"
 #include "service/install_posix.h"
 #include "service/system_error.h"
 #include "service/systemd_unit.h"
@@ -179,6 +180,8 @@ TEST(SystemdUnitText, HoldsTheRegistrationValues) {
               "Group=telva4-audit\n"
               "LogsDirectory=telva4-audit\n"
               "LogsDirectoryMode=0750\n"
+              "StateDirectory=telva4-audit\n"
+              "StateDirectoryMode=0750\n"
               "UMask=0027\n"
               "AmbientCapabilities=CAP_NET_BIND_SERVICE\n"
               "CapabilityBoundingSet=CAP_NET_BIND_SERVICE\n"
@@ -217,14 +220,18 @@ TEST(SystemdUnitText, HoldsTheRegistrationValues) {
               "WantedBy=multi-user.target\n");
 }
 
-// The program writes its daily log where the unit's LogsDirectory= puts the directory.
-TEST(SystemdUnitText, LogsDirectoryIsTheProgramsLogDirectory) {
+// The program writes its daily log and its reading history where the unit's LogsDirectory= and
+// StateDirectory= put the directories.
+TEST(SystemdUnitText, LogAndStateDirectoriesAreTheProgramsOwn) {
     const std::string unit = SystemdUnitText("/opt/telva4-audit/telva4_audit", "x");
-    const std::string key = "\nLogsDirectory=";
-    const auto at = unit.find(key);
-    ASSERT_NE(at, std::string::npos);
-    const std::string name = unit.substr(at + key.size(), unit.find('\n', at + 1) - at - key.size());
-    EXPECT_EQ(platform::DefaultLogDirectory(), "/var/log/" + name + "/");
+    const auto value = [&unit](const std::string& key) {
+        const auto at = unit.find("\n" + key + "=");
+        return at == std::string::npos
+                   ? std::string("(none)")
+                   : unit.substr(at + key.size() + 2, unit.find('\n', at + 1) - at - key.size() - 2);
+    };
+    EXPECT_EQ(platform::DefaultLogDirectory(), "/var/log/" + value("LogsDirectory") + "/");
+    EXPECT_EQ(platform::DefaultStateDirectory(), "/var/lib/" + value("StateDirectory") + "/");
 }
 
 // packaging/TELVA4Audit.service is what scripts/unit-exposure rates; the .deb ships no unit of its own but

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <vector>
+
 namespace telva {
 namespace {
 
@@ -137,6 +140,21 @@ TEST_F(SettingsFile, ParaleloIsAWholeNumberFrom1To256) {
     }
     Write("[SERVIDOR]\r\ncontrato=77\r\n");
     EXPECT_EQ(ReadSettings(Path()).parallel, 1);
+}
+
+TEST_F(SettingsFile, ConferirIsOnlyOneAndRepetirIsMinutesFrom1To720) {
+    const Settings absent = ReadSettings(Path());
+    EXPECT_FALSE(absent.compare_counters);
+    EXPECT_EQ(absent.retry_minutes, 0);
+    const std::vector<std::tuple<std::string, bool, int>> cases = {
+        {"1", true, 1},      {"01", true, 1}, {"0x1", true, 1}, {"2", false, 2},   {"720", false, 720},
+        {"721", false, 720}, {"0", false, 0}, {"-5", false, 0}, {"sim", false, 0}, {"", false, 0},
+    };
+    for (const auto& [text, compare, minutes] : cases) {
+        Write("[SERVIDOR]\r\nconferir=" + text + "\r\nrepetir=" + text + "\r\n");
+        EXPECT_EQ(ReadSettings(Path()).compare_counters, compare) << "conferir=" << text;
+        EXPECT_EQ(ReadSettings(Path()).retry_minutes, minutes) << "repetir=" << text;
+    }
 }
 
 TEST(SettingsFileReadable, MissingFileIsNotReadable) {
