@@ -55,6 +55,7 @@ std::optional<PrinterList> FetchPrinters(RunContext& context, std::string& failu
     return list;
 }
 
+// Logs out; when the server did not take the logout, `result` keeps why.
 void LogOutAfterRun(RunContext& context, AuditOutcome& result) {
     const ApiAnswer logout = LogOut(context);
     if (!logout.succeeded()) {
