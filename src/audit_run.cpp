@@ -65,7 +65,7 @@ void LogOutAfterRun(RunContext& context, AuditOutcome& result) {
 
 // Counts a printer's reading as the check does: failed when an error ended it, else read, partial or (not
 // counted here) no answer.
-void Tally(const PrinterReading& reading, AuditOutcome& result) {
+void CountReading(const PrinterReading& reading, AuditOutcome& result) {
     if (!reading.error.empty()) {
         ++result.failed;
     } else if (reading.answered == kCounterCount) {
@@ -150,7 +150,7 @@ AuditOutcome RunAudit(RunContext& context) {
     FormFields form(context.clock.Now());
     context.Log("Printer count " + std::to_string(count));
     const auto take = [&](std::size_t i, const PrinterReading& reading) {
-        Tally(reading, result);
+        CountReading(reading, result);
         const std::string prefix = "data[items][" + std::to_string(i) + "][";
         for (std::size_t k = 0; k < kCounterCount; ++k) {
             form.AddField(prefix + kCounterFields[k].upload_key + "]", reading.readings[k]);

@@ -10,7 +10,7 @@ namespace telva {
 namespace {
 
 // The closing line's words for `outcome`, and the exit status they stand for.
-std::pair<int, std::string> Result(const AuditOutcome& outcome) {
+std::pair<int, std::string> ResultLine(const AuditOutcome& outcome) {
     std::string failures = outcome.failure;
     if (!outcome.logout_failure.empty()) {
         failures += (failures.empty() ? "" : "; ") + outcome.logout_failure;
@@ -70,7 +70,7 @@ int RunOnce(RunContext& context, const std::string& settings_path,
         say("Result: no run: the settings do not say which server and contract to use");
         return 2;
     }
-    const auto [status, words] = Result(RunAudit(context));
+    const auto [status, words] = ResultLine(RunAudit(context));
     say(words);
     return status;
 }
