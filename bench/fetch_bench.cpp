@@ -105,7 +105,7 @@ void BM_FetchPrinterList(benchmark::State& state) {
     context.settings.contract_number = contract;
     context.settings.user_name = Environment("TELVA_BENCH_USER", "vrel");
     context.settings.password = Environment("TELVA_BENCH_PASS", "24680");
-    if (!telva::LogIn(context)) {
+    if (!telva::LogIn(context).succeeded()) {
         state.SkipWithError("login refused or server not answering");
         return;
     }

@@ -19,6 +19,7 @@ import os
 import signal
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 
@@ -27,6 +28,12 @@ from harness import COUNTERS, SUFFIXES, PrinterList, Scene  # noqa: E402
 
 FLEET_SIZE = 12
 RUN_SECONDS = 120
+
+
+def daily_time_far_from_now():
+    """A valid "horario" twelve hours away: the demo shows the run at start, and no daily run begins during
+    it (an invalid one would put a warning in the log that has nothing to do with the demo)."""
+    return time.strftime("%H:%M", time.localtime(time.time() + 12 * 3600))
 
 
 def on_signal(number, frame):
@@ -152,7 +159,7 @@ def show_refusal_without_ca(scene, binary):
     """One service start against the HTTPS simulator without "certificado": the login is refused on the
     certificate, and nothing reaches the server."""
     print("First a start without \"certificado\": the demo CA is unknown to the system's trust store ...")
-    service = scene.start_service(binary, in_place=True)
+    service = scene.start_service(binary, in_place=True, config={"schedule": daily_time_far_from_now()})
     service.wait_for_log("Erro no login", timeout=RUN_SECONDS)
     service.stop()
     lines = [line for line in scene.log.text().replace("\r\n", "\n").splitlines() if "TLS:" in line]
@@ -181,7 +188,7 @@ def main():
         print("Starting %d printers (net-snmp agents) on 127.0.0.2 .. 127.0.0.%d ..." % (FLEET_SIZE, FLEET_SIZE + 1))
         fleet = scene.start_fleet(FLEET_SIZE)
         printers = build_list(fleet)
-        config = None
+        config = {"schedule": daily_time_far_from_now()}
         if https:
             ca, certificate, key = make_certificates(scene.path("tls"))
             scene.server = HttpsContractServer(scene.path("server"), printers.write(scene.path("printers.json")),
@@ -191,7 +198,7 @@ def main():
             print("Contract-server simulator on %s (HTTPS, certificate for 127.0.0.1 from the demo CA %s); "
                   "%d printers in the contract." % (server.address, ca, len(printers.entries)))
             show_refusal_without_ca(scene, binary)
-            config = {"extra": {"certificado": ca}}
+            config["extra"] = {"certificado": ca}
             print("Now with certificado=%s ..." % ca)
         else:
             server = scene.start_server(printers)

@@ -31,6 +31,50 @@ std::string RefusalForLog(std::string_view refusal) {
     return ScrubText(refusal, ControlCharacters::Drop, 200).text;
 }
 
+// The contract's printers. None when the list was refused, failed or cannot be used: `failure` says why,
+// and the log has its line (a failed exchange has written its own two). The parsed answer is let go as soon
+// as the printers hold what the run needs.
+std::optional<PrinterList> FetchPrinters(RunContext& context, std::string& failure) {
+    const ApiAnswer fetched = FetchItemData(context, context.settings.contract_number);
+    if (!fetched.succeeded()) {
+        if (fetched.outcome == ApiOutcome::Refused) {
+            context.Log("Printer list not received: " + RefusalForLog(fetched.refusal));
+        }
+        failure = FailureReason(fetched, "the printer list");
+        return std::nullopt;
+    }
+    // Every printer is read from the list before any is queried: a list the run cannot use is reported and
+    // nothing is uploaded, without spending time on the printers.
+    PrinterList list = ReadPrinterList(fetched.data->root());
+    if (!list.problem.empty()) {
+        const std::string problem = NetworkText(list.problem);
+        context.Log("Printer list not usable, nothing uploaded: " + problem);
+        failure = "the printer list is not usable: " + problem;
+        return std::nullopt;
+    }
+    return list;
+}
+
+// Logs out; when the server did not take the logout, `result` keeps why.
+void LogOutAfterRun(RunContext& context, AuditOutcome& result) {
+    const ApiAnswer logout = LogOut(context);
+    if (!logout.succeeded()) {
+        result.logout_failure = FailureReason(logout, "the logout");
+    }
+}
+
+// Counts a printer's reading as the check does: failed when an error ended it, else read, partial or (not
+// counted here) no answer.
+void CountReading(const PrinterReading& reading, AuditOutcome& result) {
+    if (!reading.error.empty()) {
+        ++result.failed;
+    } else if (reading.answered == kCounterCount) {
+        ++result.read;
+    } else if (reading.answered > 0) {
+        ++result.partial;
+    }
+}
+
 const char* UploadWord(ApiOutcome outcome) {
     switch (outcome) {
     case ApiOutcome::Success:
@@ -41,6 +85,13 @@ const char* UploadWord(ApiOutcome outcome) {
         break;
     }
     return "failed";
+}
+
+std::string SummaryLine(const AuditOutcome& result, ApiOutcome upload) {
+    const std::size_t no_answer = result.printers - result.read - result.partial - result.failed;
+    return "Audit summary: " + std::to_string(result.printers) + " printers, " + std::to_string(result.read) +
+           " read, " + std::to_string(result.partial) + " partial, " + std::to_string(no_answer) +
+           " no answer, " + std::to_string(result.failed) + " failed; upload " + UploadWord(upload);
 }
 
 } // namespace
@@ -82,53 +133,34 @@ PrinterList ReadPrinterList(const JsonValue& data) {
 
 AuditOutcome RunAudit(RunContext& context) {
     AuditOutcome result;
-    if (!LogIn(context)) {
+    const ApiAnswer login = LogIn(context);
+    if (!login.succeeded()) {
         context.Log("Erro no login");
+        result.failure = FailureReason(login, "the login");
         return result;
     }
-    // Every printer is read from the list before any is queried: a list the run cannot use is reported and
-    // nothing is uploaded, without spending time on the printers. The parsed answer is let go as soon as the
-    // printers hold what the run needs.
-    PrinterList list;
-    {
-        const ApiAnswer fetched = FetchItemData(context, context.settings.contract_number);
-        if (!fetched.data) {
-            // A failed exchange has written its own lines; a refusal would otherwise leave none.
-            if (fetched.outcome == ApiOutcome::Refused) {
-                context.Log("Printer list not received: " + RefusalForLog(fetched.refusal));
-            }
-            LogOut(context);
-            return result;
-        }
-        list = ReadPrinterList(fetched.data->root());
-    }
-    if (!list.problem.empty()) {
-        context.Log("Printer list not usable, nothing uploaded: " + list.problem);
-        LogOut(context);
+    std::optional<PrinterList> list = FetchPrinters(context, result.failure);
+    if (!list) {
+        LogOutAfterRun(context, result);
         return result;
     }
-    const std::size_t count = list.printers.size();
+    std::vector<Printer>& printers = list->printers;
+    const std::size_t count = printers.size();
+    result.printers = count;
     FormFields form(context.clock.Now());
     context.Log("Printer count " + std::to_string(count));
-    std::size_t read = 0;
-    std::size_t partial = 0;
     const auto take = [&](std::size_t i, const PrinterReading& reading) {
-        if (reading.answered == kCounterCount) {
-            ++read;
-        } else if (reading.answered > 0) {
-            ++partial;
-        }
+        CountReading(reading, result);
         const std::string prefix = "data[items][" + std::to_string(i) + "][";
         for (std::size_t k = 0; k < kCounterCount; ++k) {
             form.AddField(prefix + kCounterFields[k].upload_key + "]", reading.readings[k]);
         }
-        form.AddField(prefix + "cid]", list.printers[i].id);
+        form.AddField(prefix + "cid]", printers[i].id);
         // Done with: the memory passes to the form as the run goes on. This printer's reading has ended, so
         // no reading thread looks at it any more.
-        list.printers[i] = Printer();
+        printers[i] = Printer();
     };
-    const ReadOutcome outcome =
-        ReadPrinters(context, list.printers, ReadOptions{context.settings.parallel}, take);
+    const ReadOutcome outcome = ReadPrinters(context, printers, ReadOptions{context.settings.parallel}, take);
     if (outcome.stop != StopRequest::None) {
         context.Log(std::string("Run cut short by a ") +
                     (outcome.stop == StopRequest::Shutdown ? "shutdown" : "stop") + ": " +
@@ -136,16 +168,13 @@ AuditOutcome RunAudit(RunContext& context) {
     }
     form.AddField("data[count]", std::to_string(count));
     form.AddField("data[number]", context.settings.contract_number);
-    const ApiOutcome upload = UpdateItemData(context, form).outcome;
+    const ApiAnswer upload = UpdateItemData(context, form);
     context.Log("Update()");
-    context.Log("Audit summary: " + std::to_string(count) + " printers, " + std::to_string(read) + " read, " +
-                std::to_string(partial) + " partial, " + std::to_string(count - read - partial) +
-                " no answer; upload " + UploadWord(upload));
-    LogOut(context);
-    result.server_ok = upload == ApiOutcome::Success;
-    result.printers = count;
-    result.read = read;
-    result.partial = partial;
+    context.Log(SummaryLine(result, upload.outcome));
+    if (!upload.succeeded()) {
+        result.failure = FailureReason(upload, "the upload");
+    }
+    LogOutAfterRun(context, result);
     return result;
 }
 

@@ -16,10 +16,14 @@ inline constexpr const char* kCommunity = "quarno";
 
 // How a run went, for a caller that reports it (the one-off run of the command line).
 struct AuditOutcome {
-    bool server_ok = false;   // logged in, received a usable list, and the server accepted the upload
-    std::size_t printers = 0; // in the list
-    std::size_t read = 0;     // every query answered
-    std::size_t partial = 0;  // some queries answered
+    // Why the run did not end with its upload accepted (the login, the printer list or the upload), in
+    // words for a person; empty when it did.
+    std::string failure;
+    std::string logout_failure; // why the server did not take the logout; empty when it did or none was sent
+    std::size_t printers = 0;   // in the list
+    std::size_t read = 0;       // every query answered
+    std::size_t partial = 0;    // some queries answered, and no error
+    std::size_t failed = 0;     // an error ended the printer's reading (a name that does not resolve, ...)
 };
 
 // Runs one audit with `context`: every step's line goes to its log. Never raises for a server or printer

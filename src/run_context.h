@@ -52,6 +52,9 @@ public:
     virtual ~LogSink() = default;
     // Writes one line. Never throws: a line that cannot be written is lost.
     virtual void Write(std::string_view message) noexcept = 0;
+    // Writes a line the log keeps although it does not hold this time (the logout line after a logout the
+    // server did not take): a sink that also shows its lines to a person leaves it out there.
+    virtual void WriteUnshown(std::string_view message) noexcept { Write(message); }
 };
 
 struct RunContext {
@@ -71,6 +74,7 @@ struct RunContext {
     std::function<StopRequest()> stop_requested;
 
     void Log(std::string_view message) noexcept { log.Write(message); }
+    void LogUnshown(std::string_view message) noexcept { log.WriteUnshown(message); }
     StopRequest PendingStop() const { return stop_requested ? stop_requested() : StopRequest::None; }
 };
 

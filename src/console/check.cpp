@@ -90,12 +90,11 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
         return finish();
     }
 
-    std::string why;
-    const bool logged_in = LogIn(context, Relogin::Allowed, &why);
-    report.login = logged_in ? StepResult::Ok : StepResult::Failed;
+    const ApiAnswer login = LogIn(context);
+    report.login = login.succeeded() ? StepResult::Ok : StepResult::Failed;
     Append(report.messages, lines.Take());
-    if (!logged_in) {
-        report.failure = why;
+    if (!login.succeeded()) {
+        report.failure = FailureReason(login, "the login");
         return finish();
     }
     PrinterList list;
@@ -132,11 +131,8 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
         lines.Take(); // the printers' lines: the table says the same
     }
 
-    LogOut(context);
-    std::vector<std::string> logout_lines = lines.Take();
-    // A logout the server did not take writes the failed call's lines before its own.
-    report.logout = logout_lines.size() > 1 ? StepResult::Failed : StepResult::Ok;
-    Append(report.messages, std::move(logout_lines));
+    report.logout = LogOut(context).succeeded() ? StepResult::Ok : StepResult::Failed;
+    Append(report.messages, lines.Take());
     return finish();
 }
 

@@ -5,28 +5,10 @@
 #include "console/check_report.h"
 #include "console/once.h"
 #include "platform/console.h"
-#include "platform/files.h"
 #include "site/daily_log.h"
 
 namespace telva {
 namespace {
-
-// The daily log of the one-off run, each line also shown at the console as it is written.
-class ConsoleEchoLog final : public LogSink {
-public:
-    explicit ConsoleEchoLog(DailyLog& log) : log_(log) {}
-    void Write(std::string_view message) noexcept override {
-        log_.Write(message);
-        try {
-            platform::WriteOut(std::string(message) + "\n");
-        } catch (...) {
-            // Memory ran out: the line is in the log file all the same.
-        }
-    }
-
-private:
-    DailyLog& log_;
-};
 
 int Check(const ProgramCommand& command, Clock& clock, const std::string& settings_path) {
     CheckOptions options;
@@ -42,14 +24,14 @@ int Check(const ProgramCommand& command, Clock& clock, const std::string& settin
 }
 
 int Once(Clock& clock, const std::string& settings_path, const std::string& log_directory) {
-    if (platform::DirectoryOfAnotherUser(log_directory)) {
-        platform::WriteError("-ONCE writes the daily log in " + log_directory +
-                             ", which belongs to another user: run it as that user (the service's), for "
-                             "example with sudo -u telva4-audit\n");
+    DailyLog daily(log_directory, clock);
+    // Refused before any request: the run's record would be lost.
+    const std::string log_problem = DailyLogProblem(daily);
+    if (!log_problem.empty()) {
+        platform::WriteError(log_problem + "\n");
         return 2;
     }
-    DailyLog daily(log_directory, clock);
-    ConsoleEchoLog log(daily);
+    ConsoleEchoLog log(daily, [](std::string_view line) { platform::WriteOut(std::string(line) + "\n"); });
     RunContext context(clock, log);
     // Ctrl+C or a termination request ends the run as a service stop would: the printers read so far are
     // uploaded and the session is closed.
@@ -57,12 +39,8 @@ int Once(Clock& clock, const std::string& settings_path, const std::string& log_
         return platform::InterruptNoted() ? StopRequest::Stop : StopRequest::None;
     };
     platform::CatchInterrupts();
-    std::string problem;
-    const int status = RunOnce(context, settings_path, problem);
-    if (!problem.empty()) {
-        platform::WriteError("Settings: " + problem + "\n");
-    }
-    return status;
+    return RunOnce(context, settings_path,
+                   [](const std::string& words) { platform::WriteError(words + "\n"); });
 }
 
 } // namespace

@@ -64,6 +64,10 @@ LogFileOpening OpenLogFile(const std::string& path);
 // false on Windows, whose files carry access lists instead).
 bool FileReadableByOthers(const std::string& path);
 
+// Creates the directory at `path` (whose parent must exist) unless one stands there already; on POSIX with
+// mode 0750, as the service's unit makes its log directory. True when a directory stands there afterwards.
+bool MakeDirectory(const std::string& path);
+
 // Whether the directory at `path` exists and belongs to a user other than the process's effective user
 // (POSIX; always false on Windows). The daily log there is then not this process's to write.
 bool DirectoryOfAnotherUser(const std::string& path);

@@ -107,6 +107,18 @@ bool FileReadableByOthers(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0;
 }
 
+bool MakeDirectory(const std::string& path) {
+    std::string name = path;
+    while (name.size() > 1 && name.back() == '/') {
+        name.pop_back();
+    }
+    if (mkdir(name.c_str(), 0750) == 0) {
+        return true;
+    }
+    struct stat info {};
+    return errno == EEXIST && stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 bool DirectoryOfAnotherUser(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid != geteuid();

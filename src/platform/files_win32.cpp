@@ -67,6 +67,19 @@ bool FileReadableByOthers(const std::string&) {
     return false;
 }
 
+bool MakeDirectory(const std::string& path) {
+    std::string name = path;
+    while (name.size() > 3 && (name.back() == '\\' || name.back() == '/')) {
+        name.pop_back();
+    }
+    const std::wstring wide = Wide(name);
+    if (CreateDirectoryW(wide.c_str(), nullptr)) {
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool DirectoryOfAnotherUser(const std::string&) {
     return false;
 }

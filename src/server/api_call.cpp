@@ -104,7 +104,7 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
 
         if (relogin == Relogin::Allowed && ContainsText(exchange.object->root(), kSessionExpiredPhrase)) {
             context.session.session_id.clear();
-            if (LogIn(context, Relogin::Suppressed)) {
+            if (LogIn(context, Relogin::Suppressed).succeeded()) {
                 exchange = Request(context, url, form);
                 if (exchange.LogText()) {
                     last_answer_text = *exchange.LogText();

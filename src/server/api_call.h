@@ -35,6 +35,8 @@ struct ApiAnswer {
     std::string refusal;
     // Failed: why, in words for a person at the console (the log keeps its own two lines).
     std::string failure;
+
+    bool succeeded() const { return outcome == ApiOutcome::Success; }
 };
 
 // POSTs `form` to context.settings.base_url + `path`, with the credentials or the session headers that

@@ -47,8 +47,16 @@ bool RemoveEndOfFileMark(platform::AppendFile& file) {
 
 } // namespace
 
+std::string DailyLog::FilePath() const {
+    return directory_ + LogFileName(clock_.Now());
+}
+
+bool DailyLog::CanWrite() const {
+    return platform::OpenLogFile(FilePath()).file.has_value();
+}
+
 void DailyLog::Append(std::string_view message) {
-    const std::string path = directory_ + LogFileName(clock_.Now());
+    const std::string path = FilePath();
     platform::LogFileOpening opening = platform::OpenLogFile(path);
     if (opening.refused && path != refused_path_) {
         refused_path_ = path;

@@ -26,6 +26,11 @@ public:
     void Write(std::string_view message) noexcept override;
 
     const std::string& directory() const { return directory_; }
+    // The path of the day's file, by the clock's date now.
+    std::string FilePath() const;
+    // Whether a line written now would reach the day's file: opens it as Write does, creating it empty when
+    // absent, and writes nothing.
+    bool CanWrite() const;
 
     // Writes the line to the system log under the service's name.
     static LogRefusalNotice SystemLogRefusalNotice();

@@ -1,6 +1,7 @@
 #include "site/settings.h"
 
 #include "platform/exe_path.h"
+#include "platform/files.h"
 #include "platform/profile.h"
 #include "platform/unicode.h"
 #include "text/ascii.h"
@@ -170,6 +171,19 @@ SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
     if (!IsValidScheduleTime(settings.schedule_time, time_separator)) {
         review.problems.push_back("\"horario\" \"" + settings.schedule_time + "\" is not a time of day (hh" +
                                   std::string(time_separator) + "mm): the service would only run at start");
+    }
+    // An empty "paralelo" is the same as none; any other text that is not a whole number from 1 to 256 is
+    // replaced silently by the reader.
+    const std::string parallel = ReadSettingText(path, kSettingsSection, "paralelo", "");
+    const std::optional<std::int32_t> asked = ParseSettingInteger(parallel);
+    if (!parallel.empty() && (!asked || *asked < 1 || *asked > kMaxParallel)) {
+        review.problems.push_back("\"paralelo\" \"" + parallel + "\" is not a whole number from 1 to " +
+                                  std::to_string(kMaxParallel) + ": " + std::to_string(settings.parallel) +
+                                  " in effect");
+    }
+    if (platform::FileReadableByOthers(path)) {
+        review.problems.push_back("the settings file is readable by every user, and it holds the server "
+                                  "password");
     }
     return review;
 }

@@ -42,8 +42,10 @@ bool SettingsFileReadable(const std::string& path);
 bool IsValidScheduleTime(std::string_view text, std::string_view separator);
 
 // What the settings read from `path` are worth to an audit: `usable` when the file was read and names a
-// server and a contract; `problems`, one sentence each: the file cannot be read, "endereco" or "contrato"
-// is empty, "horario" is not a time of day (with `time_separator`).
+// server and a contract; `problems`, one sentence each, everything the service would warn about or correct
+// silently: the file cannot be read, "endereco" or "contrato" is empty, "horario" is not a time of day (with
+// `time_separator`), "paralelo" is not a whole number from 1 to 256 (with the value in effect), the file is
+// readable by every user.
 struct SettingsReview {
     bool usable = false;
     std::vector<std::string> problems;

@@ -105,7 +105,7 @@ class CleanRunTest(AuditTest):
         self.assertEqual(server.endpoints(), ["login", "fetch", "update", "logout"])
         self.assertEqual(self.run_messages(),
                          ["Login TELVA ok", "Printer count 5"] + printers.read_lines() +
-                         ["Update()", "Audit summary: 5 printers, 5 read, 0 partial, 0 no answer; upload accepted",
+                         ["Update()", "Audit summary: 5 printers, 5 read, 0 partial, 0 no answer, 0 failed; upload accepted",
                           "Logout TELVA ok"])
         upload = self.assert_upload(server, printers)
         self.assertEqual([name for name, _ in upload["fields"]], upload_field_names(5))

@@ -352,6 +352,42 @@ class RunTest(unittest.TestCase):
         self.assertEqual(status, 2, out + err)
         self.assertEqual(self.server.requests(), [])
 
+    def test_once_creates_a_missing_log_directory_or_refuses_before_any_request(self):
+        if os.geteuid() != 0 or not shutil.which("unshare"):
+            self.skipTest("needs root and unshare (a mount namespace of the program's own)")
+        printers = PrinterList()
+        printers.add_agent(self.fleet, self.agents[0])
+        self.server.serve(printers)
+        program, _ = self.program("once-log-directory")
+        log_directory = "/var/log/telva4-audit/"
+        fresh = "mount -t tmpfs tmpfs /var/log"
+        # (how /var/log is made, exit status, what stderr names, whether requests went out)
+        cases = [(fresh, 0, None, True),
+                 ("mount -t tmpfs -o ro tmpfs /var/log", 2, log_directory, False),
+                 (fresh + " && mkdir /var/log/telva4-audit && mount -o remount,ro /var/log", 2,
+                  log_directory + "log_", False)]
+        for setup, expected_status, named, requested in cases:
+            self.server.mark()
+            # /var/log over a tmpfs in a mount namespace of the program's own, so that its log directory is
+            # missing there (or cannot be made or written) whatever the machine has.
+            script = (setup + ' && { "$0" -once >"$1" 2>"$2"; echo "status $?"; '
+                      'stat -c "mode %a" /var/log/telva4-audit; cat /var/log/telva4-audit/log_*.txt; } 2>/dev/null')
+            out_path, err_path = self.scene.path("once.out"), self.scene.path("once.err")
+            report = subprocess.run(["unshare", "--mount", "--propagation", "private", "sh", "-c", script, program,
+                                     out_path, err_path], stdout=subprocess.PIPE, timeout=RUN_SECONDS,
+                                    cwd=os.path.dirname(program)).stdout.decode("utf-8")
+            with open(err_path, encoding="utf-8") as handle:
+                err = handle.read()
+            self.assertIn("status %d\n" % expected_status, report, setup + "\n" + err)
+            self.assertEqual(bool(self.server.requests()), requested, setup)
+            if named:
+                self.assertIn(named, err, setup)
+            else:
+                # Made as the service's unit makes it, and the run's lines are in it.
+                self.assertIn("mode 750\n", report, setup)
+                self.assertIn(" Update()\r\n", report, setup)
+                self.assertIn(" Logout TELVA ok\r\n", report, setup)
+
     def test_once_makes_the_requests_and_log_lines_of_a_service_run(self):
         printers = PrinterList()
         printers.add_agent(self.fleet, self.agents[2], printer_id=4711)

@@ -197,7 +197,7 @@ TEST_F(CallApiTest, LoginAnsweredWithThePhraseLogsInTwice) {
          Answer(
              R"({"status":"SUCCESS","data":{"sessionId":"S2","token":"T2","x":"Sign in required"},"errors":0})"),
          Answer(R"({"status":"SUCCESS","data":{"sessionId":"S3","token":"T3"},"errors":0})")});
-    EXPECT_TRUE(LogIn(context_));
+    EXPECT_TRUE(LogIn(context_).succeeded());
     EXPECT_EQ(Requests(), 3);
     EXPECT_NE(RawRequest(3).find("\r\nZURMO_SESSION_ID: S2\r\n"), std::string::npos);
     EXPECT_EQ(context_.session.session_id, "S3");
@@ -238,23 +238,23 @@ TEST_F(CallApiTest, LoginReadsSessionThroughValueText) {
             Answer(R"({"status":"SUCCESS","data":null,"errors":0})"),
             Answer(R"({"status":"SUCCESS","data":{"sessionId":"s"},"errors":0})"),
             Answer(R"({"status":"SUCCESS","data":{"sessionId":1e400,"token":"t"},"errors":0})")});
-    EXPECT_TRUE(LogIn(context_));
+    EXPECT_TRUE(LogIn(context_).succeeded());
     EXPECT_EQ(context_.session.session_id, "12345");
-    EXPECT_TRUE(LogIn(context_));
+    EXPECT_TRUE(LogIn(context_).succeeded());
     EXPECT_EQ(context_.session.session_id, "");
     EXPECT_EQ(context_.session.token, "t");
     context_.session = {"", "stale"};
-    EXPECT_FALSE(LogIn(context_));
+    EXPECT_FALSE(LogIn(context_).succeeded());
     EXPECT_EQ(context_.session.token, "");
-    EXPECT_FALSE(LogIn(context_));
-    EXPECT_FALSE(LogIn(context_));
+    EXPECT_FALSE(LogIn(context_).succeeded());
+    EXPECT_FALSE(LogIn(context_).succeeded());
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Login TELVA ok", "Login TELVA ok"}));
     EXPECT_EQ(Target(1), "/" + CurrentTestName() + "/app/index.php/zurmo/api/login");
 }
 
 TEST_F(CallApiTest, LogoutClearsTheSessionWhateverTheServerSays) {
     Script({Answer(R"({"status":"REFUSED","data":null,"errors":["no"]})")});
-    LogOut(context_);
+    EXPECT_EQ(LogOut(context_).outcome, ApiOutcome::Refused);
     EXPECT_EQ(context_.session.session_id, "");
     EXPECT_EQ(context_.session.token, "");
     EXPECT_EQ(LogLines(), std::vector<std::string>{"Logout TELVA ok"});

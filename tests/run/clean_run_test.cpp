@@ -51,7 +51,7 @@ TEST_F(CleanRun, EveryReadingReachesTheServerByteExactInFieldOrder) {
         lines = Join({lines, ReadLines(printers.Address(i))});
     }
     // The identifier the agent lacks is answered (with an error status): that printer counts as read.
-    lines = Join({lines, {"Update()", Summary(4, 4, 0, 0, "accepted"), "Logout TELVA ok"}});
+    lines = Join({lines, {"Update()", Summary(4, 4, 0, 0, 0, "accepted"), "Logout TELVA ok"}});
     EXPECT_EQ(log_.Lines(), lines);
     std::string file;
     for (const std::string& line : lines) {
@@ -112,8 +112,9 @@ TEST_F(CleanRun, EveryReadingReachesTheServerByteExactInFieldOrder) {
 TEST_F(CleanRun, EmptyItemsUploadCountZero) {
     server().ServeItems("{}");
     RunAudit(context_);
-    EXPECT_EQ(log_.Lines(), (std::vector<std::string>{"Login TELVA ok", "Printer count 0", "Update()",
-                                                      Summary(0, 0, 0, 0, "accepted"), "Logout TELVA ok"}));
+    EXPECT_EQ(log_.Lines(),
+              (std::vector<std::string>{"Login TELVA ok", "Printer count 0", "Update()",
+                                        Summary(0, 0, 0, 0, 0, "accepted"), "Logout TELVA ok"}));
     EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "update", "logout"}));
     const std::vector<RecordedUpload> uploads = server().Uploads();
     ASSERT_EQ(uploads.size(), 1u);
@@ -141,7 +142,7 @@ TEST_F(CleanRun, ManyPrintersAreAllReadAndSentInListOrder) {
         lines = Join({lines, refused ? NoAnswerLines(printers.Address(i)) : ReadLines(printers.Address(i))});
     }
     EXPECT_EQ(log_.Lines(),
-              Join({lines, {"Update()", Summary(130, 127, 0, 3, "accepted"), "Logout TELVA ok"}}));
+              Join({lines, {"Update()", Summary(130, 127, 0, 3, 0, "accepted"), "Logout TELVA ok"}}));
     EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "update", "logout"}));
     const std::vector<RecordedUpload> uploads = server().Uploads();
     ASSERT_EQ(uploads.size(), 1u);

@@ -195,6 +195,7 @@ TEST_F(Parallel, LinesInListOrderTheFormOfAOneAfterAnotherRunAndAtMostParaleloCl
     std::vector<std::string> lines = {"Login TELVA ok", "Printer count " + std::to_string(kPrinters)};
     int read = 0;
     int partial = 0;
+    int failed = 0;
     for (int p = 0; p < kPrinters; ++p) {
         std::array<std::string, 6> readings;
         switch (p % 6) {
@@ -207,6 +208,7 @@ TEST_F(Parallel, LinesInListOrderTheFormOfAOneAfterAnotherRunAndAtMostParaleloCl
             lines = Join(
                 {lines,
                  {"SNMP trying IP printer..invalid", "Error 0 - Socket Error # 11001\r\nHost not found."}});
+            ++failed;
             break;
         case 4:
             for (int k = 0; k < 3; ++k) {
@@ -231,7 +233,8 @@ TEST_F(Parallel, LinesInListOrderTheFormOfAOneAfterAnotherRunAndAtMostParaleloCl
         }
     }
     lines = Join({lines,
-                  {"Update()", Summary(kPrinters, read, partial, kPrinters - read - partial, "accepted"),
+                  {"Update()",
+                   Summary(kPrinters, read, partial, kPrinters - read - partial - failed, failed, "accepted"),
                    "Logout TELVA ok"}});
     server().ServeItems(printers.ItemsJson());
 
@@ -342,7 +345,7 @@ TEST_F(StopDuringRun, AStopUploadsTheReadingsTakenLogsOutAndStops) {
               Join({{"Service started, IP " + GetLocalAddress(), "Login TELVA ok", "Printer count 3"},
                     ReadLines(address),
                     {"SNMP trying IP " + address, "Run cut short by a stop: 1 of 3 printers read", "Update()",
-                     Summary(3, 1, 1, 1, "accepted"), "Logout TELVA ok",
+                     Summary(3, 1, 1, 1, 0, "accepted"), "Logout TELVA ok",
                      "Service stopped, IP " + GetLocalAddress()}}));
     // The silent query was the last: within its one wait the stop was seen; printer 2 was never asked.
     const std::vector<SeenQuery> seen = peer.Queries();
@@ -387,7 +390,7 @@ TEST_F(StopDuringRun, AShutdownWhileTwoPrintersAreReadAtOnceEndsTheRunTheSameWay
                                 "Service started, IP " + GetLocalAddress(), "Login TELVA ok",
                                 "Printer count 4", "SNMP trying IP " + address, "SNMP trying IP " + address,
                                 "Run cut short by a shutdown: 0 of 4 printers read", "Update()",
-                                Summary(4, 0, 1, 3, "accepted"), "Logout TELVA ok"}));
+                                Summary(4, 0, 1, 3, 0, "accepted"), "Logout TELVA ok"}));
     EXPECT_EQ(peer.Queries().size(), 4u);
     EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "update", "logout"}));
     const std::vector<RecordedUpload> uploads = server().Uploads();

@@ -108,10 +108,11 @@ inline std::vector<std::string> NoAnswerLines(const std::string& address, int un
 }
 
 // The run's closing summary line.
-inline std::string Summary(int printers, int read, int partial, int no_answer, const std::string& upload) {
+inline std::string Summary(int printers, int read, int partial, int no_answer, int failed,
+                           const std::string& upload) {
     return "Audit summary: " + std::to_string(printers) + " printers, " + std::to_string(read) + " read, " +
-           std::to_string(partial) + " partial, " + std::to_string(no_answer) + " no answer; upload " +
-           upload;
+           std::to_string(partial) + " partial, " + std::to_string(no_answer) + " no answer, " +
+           std::to_string(failed) + " failed; upload " + upload;
 }
 
 inline std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {

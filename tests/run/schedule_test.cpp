@@ -72,7 +72,7 @@ TEST_F(ScheduleLoop, StartRunThenTheDailyRunThenTwoStopsHandledRightAfterIt) {
         {"14:12:09", "SNMP trying IP " + agent.address},
         {"14:12:09", "SNMP OK IP " + agent.address},
         {"14:12:09", "Update()"},
-        {"14:12:09", Summary(1, 1, 0, 0, "accepted")},
+        {"14:12:09", Summary(1, 1, 0, 0, 0, "accepted")},
         {"14:12:09", "Logout TELVA ok"},
         // The run ends first (the loop's pause is left out for a waiting stop); then each stop waits its 5 s.
         {"14:12:14", stopped},

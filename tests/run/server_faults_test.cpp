@@ -60,15 +60,15 @@ std::vector<ServerCase> Cases() {
         {.name = "UploadRefusedStillLogsUpdateAndLogsOut",
          .behaviours = {{"update", "refuse", ""}},
          .endpoints = {"login", "fetch", "update", "logout"},
-         .lines = run_lines({"Update()", Summary(1, 1, 0, 0, "refused")}),
+         .lines = run_lines({"Update()", Summary(1, 1, 0, 0, 0, "refused")}),
          .uploads_accepted = {false}},
         {.name = "ServerErrorOnUploadThenTruncatedJsonOnLogout",
          .behaviours = {{"update", "error500", ""},
                         {"logout", "malformed", R"("body": "{\"status\":\"SUCCESS\",\"data\":{")"}},
          .endpoints = {"login", "fetch", "update", "logout"},
          // A 500 has no answer text, also with an envelope; an unreadable answer's text is logged.
-         .lines = run_lines({"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, "failed"), kTruncatedAnswer,
-                             "@url " + kLogout}),
+         .lines = run_lines({"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, 0, "failed"),
+                             kTruncatedAnswer, "@url " + kLogout}),
          .uploads_accepted = {false}},
         {.name = "FetchCutByResetThenLogoutRedirected",
          .behaviours = {{"fetch", "close_mid", R"("bytes": 10, "reset": true)"},
@@ -84,8 +84,8 @@ std::vector<ServerCase> Cases() {
         {.name = "UploadNeverAnsweredEndsAtTheIdleLimitAndDrippingLogoutAtTheTotalLimit",
          .behaviours = {{"update", "hang", R"("seconds": 10)"}, {"logout", "drip", R"("interval": 0.25)"}},
          .endpoints = {"login", "fetch", "update", "logout"},
-         .lines =
-             run_lines({"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, "failed"), "@fail " + kLogout}),
+         .lines = run_lines(
+             {"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, 0, "failed"), "@fail " + kLogout}),
          .uploads_accepted = {true},
          .idle_ms = 600,
          .total_ms = 1500,
@@ -99,7 +99,7 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionExpiredOnFetchLogsInAgainAndRepostsTheForm",
          .behaviours = {{"fetch", "expire", R"("times": 1)"}},
          .endpoints = {"login", "fetch", "login", "fetch", "update", "logout"},
-         .lines = Join({{"Login TELVA ok"}, run_lines({"Update()", Summary(1, 1, 0, 0, "accepted")})}),
+         .lines = Join({{"Login TELVA ok"}, run_lines({"Update()", Summary(1, 1, 0, 0, 0, "accepted")})}),
          .uploads_accepted = {true},
          .also =
              [](const Outcome& outcome) {
@@ -110,7 +110,7 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionExpiredOnUploadRepostsTheSameFormOnce",
          .behaviours = {{"update", "expire", R"("times": 1)"}},
          .endpoints = {"login", "fetch", "update", "login", "update", "logout"},
-         .lines = run_lines({"Login TELVA ok", "Update()", Summary(1, 1, 0, 0, "accepted")}),
+         .lines = run_lines({"Login TELVA ok", "Update()", Summary(1, 1, 0, 0, 0, "accepted")}),
          .uploads_accepted = {false, true},
          .also =
              [](const Outcome& outcome) {
@@ -134,7 +134,7 @@ std::vector<ServerCase> Cases() {
         {.name = "SessionTextsWithLineBreaksInjectNoHeader",
          .behaviours = {{"login", "crlf_session", R"("where": "both")"}},
          .endpoints = {"login", "fetch", "update", "logout"},
-         .lines = run_lines({"Update()", Summary(1, 1, 0, 0, "accepted")}),
+         .lines = run_lines({"Update()", Summary(1, 1, 0, 0, 0, "accepted")}),
          .uploads_accepted = {true},
          .also =
              [](const Outcome& outcome) {

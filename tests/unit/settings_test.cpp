@@ -157,6 +157,35 @@ TEST_F(SettingsFile, ConferirIsOnlyOneAndRepetirIsMinutesFrom1To720) {
     }
 }
 
+// Everything the service would warn about or correct silently is a problem of the review, with the value in
+// effect where the reader replaced one.
+TEST_F(SettingsFile, ReviewNamesEveryProblemTheServiceWouldMeet) {
+    const auto problems = [this] { return ReviewSettings(Path(), ReadSettings(Path()), ":").problems; };
+    EXPECT_EQ(problems(), std::vector<std::string>{"the settings file cannot be read: " + Path()});
+    const std::string good = "[SERVIDOR]\r\nendereco=127.0.0.1:8080\r\ncontrato=77\r\nhorario=03:00\r\n";
+    for (const char* fine :
+         {"", "paralelo=\r\n", "paralelo=1\r\n", "paralelo=0x10\r\n", "paralelo=256\r\n"}) {
+        Write(good + fine);
+        EXPECT_EQ(problems(), std::vector<std::string>{}) << fine;
+    }
+    const std::vector<std::pair<std::string, std::string>> wrong = {
+        {"abc", "1"}, {"0", "1"}, {"-3", "1"}, {"257", "256"}};
+    for (const auto& [text, in_effect] : wrong) {
+        Write(good + "paralelo=" + text + "\r\n");
+        EXPECT_EQ(problems(), std::vector<std::string>{
+                                  "\"paralelo\" \"" + text +
+                                  "\" is not a whole number from 1 to 256: " + in_effect + " in effect"});
+    }
+#ifndef _WIN32
+    Write(good);
+    std::filesystem::permissions(Path(), std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(problems(),
+              std::vector<std::string>{
+                  "the settings file is readable by every user, and it holds the server password"});
+#endif
+}
+
 TEST(SettingsFileReadable, MissingFileIsNotReadable) {
     EXPECT_FALSE(SettingsFileReadable("printer..invalid/config.ini"));
 }

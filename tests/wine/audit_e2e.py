@@ -121,7 +121,7 @@ class WineAuditTest(unittest.TestCase):
         printers = self.clean_list()
         self.run_case("clean", printers)
         self.assert_messages(["Login TELVA ok", "Printer count 3"] + printers.read_lines() +
-                             ["Update()", "Audit summary: 3 printers, 3 read, 0 partial, 0 no answer; upload accepted",
+                             ["Update()", "Audit summary: 3 printers, 3 read, 0 partial, 0 no answer, 0 failed; upload accepted",
                               "Logout TELVA ok"])
         self.assert_requests(CLEAN_REQUESTS)
         self.assert_upload(printers)
