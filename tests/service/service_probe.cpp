@@ -70,5 +70,6 @@ int main(int count, char** values) {
             log.Write("Probe audit ends");
         });
     };
-    return telva::RunServiceProcess(service);
+    telva::RunServiceProcess(service);
+    return 0;
 }
