@@ -94,9 +94,7 @@ class LifecycleTest(unittest.TestCase):
     def test_a_stop_during_a_held_upload_is_done_within_25_s(self):
         # The server holds the upload's answer far longer than a stop may take: the upload gets 20 s from the
         # stop's arrival, fails, and the stop handler's wait fits what is left of the 25 s.
-        printers = harness.PrinterList()
-        printers.add_silent()
-        server = self.scene.start_server(printers)
+        server = self.scene.start_server(harness.PrinterList())  # no printers: the upload follows at once
         server.set_behaviour("update", "hang", seconds=300)
         service = self.scene.start_service(PROGRAM)
         harness.wait_until(lambda: "update" in server.endpoints(), 30, what="the upload under way")
