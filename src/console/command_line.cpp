@@ -2,7 +2,6 @@
 
 #include "platform/unicode.h"
 
-#include <array>
 #include <utility>
 
 namespace telva {
@@ -19,7 +18,7 @@ struct SwitchWord {
 
 // Every switch the program knows. A new switch is one more entry here and one more case in
 // ChooseProgramCommand.
-constexpr std::array<SwitchWord, 10> kSwitchWords = {{
+constexpr SwitchWord kSwitchWords[] = {
     {"install", Switch::Install},
     {"uninstall", Switch::Uninstall},
     {"silent", Switch::Silent},
@@ -30,7 +29,7 @@ constexpr std::array<SwitchWord, 10> kSwitchWords = {{
     {"json", Switch::Json},
     {"timeout", Switch::Timeout, true},
     {"once", Switch::Once},
-}};
+};
 
 struct NamedSwitch {
     Switch which;
