@@ -7,6 +7,8 @@
 #include "site/local_address.h"
 #include "site/settings.h"
 
+#include <algorithm>
+
 namespace telva {
 namespace {
 
@@ -20,6 +22,10 @@ AuditService::AuditService(RunContext& context, std::string settings_path, Servi
     on_start = [this](Service&, bool& started) { HandleStart(started); };
     on_stop = [this](Service&, bool& stopped) { HandleStop(stopped); };
     on_execute = [this](Service&) { HandleExecute(); };
+    // From the moment a stop or shutdown arrives, the server calls of a run have 20 s to finish.
+    on_stop_arriving = [this](std::uint32_t) {
+        context_.stop_cutoff.Set(SteadyClock::now() + kStopServerCallsBudget);
+    };
     // A run asks this between its queries, so that a stop or shutdown need not wait for every printer.
     context_.stop_requested = [this] {
         switch (WaitingStopRequest()) {
@@ -58,9 +64,19 @@ void AuditService::HandleStart(bool& started) {
 }
 
 void AuditService::HandleStop(bool& stopped) {
-    context_.clock.Sleep(kStopWaitMs);
+    std::uint32_t wait = kStopWaitMs;
+    if (const auto cutoff = context_.stop_cutoff.Get()) {
+        wait = std::min(wait, Deadline(*cutoff + kStopWaitLatestAfterCutoff).LeftMs());
+    }
+    context_.clock.Sleep(wait);
     context_.Log("Service stopped, IP " + context_.settings.local_address);
     stopped = true;
+}
+
+void AuditService::RunService() {
+    // A stop of an earlier life of this service must not cut the runs of this one short.
+    context_.stop_cutoff.Clear();
+    Service::RunService();
 }
 
 void AuditService::HandleExecute() {

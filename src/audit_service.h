@@ -5,6 +5,7 @@
 #include "run_context.h"
 #include "service/service.h"
 
+#include <chrono>
 #include <string>
 
 namespace telva {
@@ -15,6 +16,12 @@ inline constexpr const char* kServiceDisplayName = "TELVA Audit Life Count Manag
 // other than its owner and group; the file's path follows.
 inline constexpr const char* kSettingsReadableByEveryoneText =
     "Settings file readable by every user, it holds the server password: ";
+
+// A stop or shutdown is done within 25 s of its arrival. A run it cuts short has until 20 s after the arrival
+// for its remaining server calls (the run context's stop cut-off, set as the request arrives); the stop
+// handler's wait then ends half a second before the 25 s are over, for the stop line and the last reports.
+inline constexpr std::chrono::milliseconds kStopServerCallsBudget{20000};
+inline constexpr std::chrono::milliseconds kStopWaitLatestAfterCutoff{4500};
 
 class AuditService : public Service {
 public:
@@ -30,10 +37,13 @@ public:
     // followed by a line for each of: settings file not read, invalid schedule time, settings file
     // readable by every user. Leaves `started` true.
     void HandleStart(bool& started);
-    // Waits 5000 ms and writes the stop line. Leaves `stopped` true.
+    // Waits 5000 ms (less when the stop cut-off leaves less, see kStopWaitLatestAfterCutoff) and writes the
+    // stop line. Leaves `stopped` true.
     void HandleStop(bool& stopped);
     // The schedule loop: runs until the service thread is terminated or an audit run fails.
     void HandleExecute();
+    // The service's whole life, which begins without a stop cut-off.
+    void RunService() override;
 
     RunContext& context() { return context_; }
 

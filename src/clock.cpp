@@ -31,6 +31,9 @@ class RealClock final : public Clock {
 public:
     platform::LocalDateTime Now() override { return platform::GetLocalDateTime(); }
     void Sleep(std::uint32_t milliseconds) override { platform::SleepMilliseconds(milliseconds); }
+    bool SleepUnless(std::uint32_t milliseconds, Interruption& interruption) override {
+        return interruption.Await(milliseconds);
+    }
     std::uint32_t RandomDelay() override { return DrawRandomDelay(); }
     std::string TimeSeparator() override { return platform::TimeSeparator(); }
     std::string DateSeparator() override { return platform::DateSeparator(); }

@@ -14,11 +14,22 @@ namespace telva {
 inline constexpr std::uint32_t kMinimumRunDelayMs = 1000;
 inline constexpr std::uint32_t kRunDelayLimitMs = 600000;
 
+// What can end a sleep early: for the random delay before a scheduled run, a stop or shutdown that comes.
+class Interruption {
+public:
+    virtual ~Interruption() = default;
+    // True at once when it has come; otherwise waits for it up to `milliseconds` of real time (0: does not
+    // wait) and says whether it came.
+    virtual bool Await(std::uint32_t milliseconds) = 0;
+};
+
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual platform::LocalDateTime Now() = 0;
     virtual void Sleep(std::uint32_t milliseconds) = 0;
+    // Sleeps `milliseconds`, or less when `interruption` comes first (or has come already); true then.
+    virtual bool SleepUnless(std::uint32_t milliseconds, Interruption& interruption) = 0;
     // One draw of the random delay before a scheduled run.
     virtual std::uint32_t RandomDelay() = 0;
     // The separators of the regional settings in force now (each call reads them anew).

@@ -1,5 +1,6 @@
 // Program entry: the command line chooses between the console's commands (usage, version, the check of an
-// installation, a one-off audit), installing, uninstalling and running as the service. For the service it
+// installation, a one-off audit), installing, uninstalling and running as the service (a line without
+// arguments; started so by hand on Windows, the program says how it is meant to be used). For the service it
 // sets the heap up for a long-running process, seeds the scheduler's random generator, and creates the run
 // context and the service object.
 
@@ -7,6 +8,7 @@
 #include "clock.h"
 #include "console/command_line.h"
 #include "console/console_commands.h"
+#include "platform/console.h"
 #include "platform/memory.h"
 #include "platform/unicode.h"
 #include "service/install.h"
@@ -18,6 +20,9 @@
 #include <vector>
 
 namespace {
+
+constexpr const char* kStartedByHandText =
+    "This program runs as a Windows service; use /CHECK, /ONCE or /INSTALL";
 
 int RunProgram(const std::vector<std::string>& arguments) {
     const telva::ProgramCommand command = telva::ChooseProgramCommand(arguments);
@@ -48,7 +53,13 @@ int RunProgram(const std::vector<std::string>& arguments) {
     default:
         break;
     }
-    return telva::RunServiceProcess(service);
+    if (telva::RunServiceProcess(service) == telva::ServiceProcessEnd::NotStartedByServiceManager) {
+        // Someone started the program by hand (the event log has the system's words for it too).
+        telva::platform::PrepareConsoleOutput();
+        telva::platform::WriteError(std::string(kStartedByHandText) + "\n\n" + telva::UsageText());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace

@@ -2,11 +2,68 @@
 
 #include "platform/unicode.h"
 
+#include <utility>
+
 namespace telva {
 namespace {
 
-bool IsSwitchArgument(const std::string& argument) {
+// What a switch asks for.
+enum class Switch { Install, Uninstall, Silent, Help, Version, Check, Json, Timeout, Once };
+
+struct SwitchWord {
+    std::string_view word; // lower case, after the "-" or "/"
+    Switch which;
+    bool takes_value = false; // the word is followed by ":" and the value
+};
+
+// Every switch the program knows. A new switch is one more entry here and one more case in
+// ChooseProgramCommand.
+constexpr SwitchWord kSwitchWords[] = {
+    {"install", Switch::Install},
+    {"uninstall", Switch::Uninstall},
+    {"silent", Switch::Silent},
+    {"help", Switch::Help},
+    {"?", Switch::Help},
+    {"version", Switch::Version},
+    {"check", Switch::Check},
+    {"json", Switch::Json},
+    {"timeout", Switch::Timeout, true},
+    {"once", Switch::Once},
+};
+
+struct NamedSwitch {
+    Switch which;
+    std::string_view value; // after the ":" of a switch that takes a value
+};
+
+bool HasSwitchMark(std::string_view argument) {
     return !argument.empty() && (argument[0] == '-' || argument[0] == '/');
+}
+
+// The switch `argument` names: "-" or "/" and a known word, letter case ignored, or "--help" and "--version"
+// (the usual spellings). None for every other argument.
+std::optional<NamedSwitch> SwitchOf(std::string_view argument) {
+    if (!HasSwitchMark(argument)) {
+        return std::nullopt;
+    }
+    const std::string lower = platform::ToLowerText(argument);
+    if (lower == "--help") {
+        return NamedSwitch{Switch::Help, {}};
+    }
+    if (lower == "--version") {
+        return NamedSwitch{Switch::Version, {}};
+    }
+    const std::string_view word = std::string_view(lower).substr(1);
+    for (const SwitchWord& known : kSwitchWords) {
+        if (!known.takes_value && word == known.word) {
+            return NamedSwitch{known.which, {}};
+        }
+        if (known.takes_value && word.size() > known.word.size() && word.rfind(known.word, 0) == 0 &&
+            word[known.word.size()] == ':') {
+            return NamedSwitch{known.which, argument.substr(1 + known.word.size() + 1)};
+        }
+    }
+    return std::nullopt;
 }
 
 // Whole seconds within the check's bounds, digits only.
@@ -27,7 +84,13 @@ std::optional<int> ParseWaitSeconds(std::string_view text) {
     return value;
 }
 
-constexpr std::string_view kTimeoutPrefix = "timeout:";
+// What is wrong with an argument that names no switch.
+std::string NotASwitchText(const std::string& argument) {
+    if (HasSwitchMark(argument)) {
+        return "unknown switch \"" + argument + "\"";
+    }
+    return "\"" + argument + "\" is not a switch: a switch begins with \"-\" or \"/\"";
+}
 
 } // namespace
 
@@ -35,10 +98,8 @@ bool HasSwitch(const std::vector<std::string>& arguments, std::string_view word)
     const std::string wanted = platform::ToLowerText(word);
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (!IsSwitchArgument(argument)) {
-            continue;
-        }
-        if (platform::ToLowerText(std::string_view(argument).substr(1)) == wanted) {
+        if (HasSwitchMark(argument) &&
+            platform::ToLowerText(std::string_view(argument).substr(1)) == wanted) {
             return true;
         }
     }
@@ -67,30 +128,38 @@ ProgramCommand ChooseProgramCommand(const std::vector<std::string>& arguments) {
     };
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (!IsSwitchArgument(argument)) {
-            continue;
+        const std::optional<NamedSwitch> named = SwitchOf(argument);
+        if (!named) {
+            return mistake(NotASwitchText(argument));
         }
-        const std::string lower = platform::ToLowerText(argument);
-        const std::string word = lower.substr(1);
-        if (lower == "--help" || word == "help" || word == "?") {
+        switch (named->which) {
+        case Switch::Help:
             help = true;
-        } else if (lower == "--version" || word == "version") {
+            break;
+        case Switch::Version:
             version = true;
-        } else if (word == "check") {
+            break;
+        case Switch::Check:
             check = true;
-        } else if (word == "once") {
+            break;
+        case Switch::Once:
             once = true;
-        } else if (word == "json") {
+            break;
+        case Switch::Json:
             command.json = true;
-        } else if (word.rfind(kTimeoutPrefix, 0) == 0) {
-            command.wait_seconds = ParseWaitSeconds(std::string_view(word).substr(kTimeoutPrefix.size()));
+            break;
+        case Switch::Timeout:
+            command.wait_seconds = ParseWaitSeconds(named->value);
             if (!command.wait_seconds) {
                 return mistake("\"" + argument + "\": the wait is whole seconds from " +
                                std::to_string(kMinCheckWaitSeconds) + " to " +
                                std::to_string(kMaxCheckWaitSeconds));
             }
-        } else if (word != "silent") {
-            return mistake("unknown switch \"" + argument + "\"");
+            break;
+        case Switch::Install:
+        case Switch::Uninstall:
+        case Switch::Silent:
+            break;
         }
     }
     if ((command.json || command.wait_seconds) && !check) {

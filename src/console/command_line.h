@@ -1,7 +1,8 @@
 #pragma once
 // The switches of the command line: "-" or "/" followed by the word, letter case ignored ("--help" and
-// "--version" are taken too, as the usual spellings). An argument that starts with neither is no switch and
-// is ignored; an argument that starts with one but names no switch of the program is an error.
+// "--version" are taken too, as the usual spellings). The command line holds switches only: any other
+// argument (a bare word, a word after another kind of dash, a word with anything after it) is an error, so
+// that nothing the user did not ask for starts; only a line without arguments runs the service.
 
 #include <optional>
 #include <string>
@@ -11,14 +12,14 @@
 namespace telva {
 
 enum class ProgramMode {
-    Service,   // no switch that chooses otherwise: run as the service
+    Service,   // no argument (or "SILENT" alone): run as the service
     Install,   // register the service
     Uninstall, // remove the registration
     Help,      // print the usage
     Version,   // print the version
     Check,     // the technician's dry run: read every printer, upload nothing
     Once,      // one audit in the foreground, exactly as the service runs it
-    Mistake,   // a switch the program does not know, or switches that do not go together
+    Mistake,   // an argument that is no switch of the program, or switches that do not go together
 };
 
 // The per-query wait a check may be given, in seconds.
@@ -37,8 +38,8 @@ struct ProgramCommand {
 bool HasSwitch(const std::vector<std::string>& arguments, std::string_view word);
 
 // "INSTALL" is looked for first, then "UNINSTALL" (with "SILENT" anywhere), as the service manager's tools
-// expect; then a switch the program does not know makes the line a mistake; then "HELP" (or "?"), "VERSION",
-// "CHECK" (with "JSON" and "TIMEOUT:<seconds>") and "ONCE". Nothing of these: the service.
+// expect; then the first argument that is no switch of the program makes the line a mistake; then "HELP" (or
+// "?"), "VERSION", "CHECK" (with "JSON" and "TIMEOUT:<seconds>") and "ONCE". Nothing of these: the service.
 ProgramCommand ChooseProgramCommand(const std::vector<std::string>& arguments);
 
 } // namespace telva

@@ -1,5 +1,6 @@
 #include "service/service.h"
 
+#include "platform/deadline.h"
 #include "service/system_error.h"
 
 #include <thread>
@@ -33,12 +34,15 @@ ServiceThread::ServiceThread(Service& service, std::unique_ptr<ControlRequestQue
     : service_(service), queue_(std::move(queue)) {}
 
 void ServiceThread::Post(std::uint32_t code) {
-    if (code == kControlStop) {
-        stops_waiting_.fetch_add(1);
-    } else if (code == kControlShutdown) {
-        shutdowns_waiting_.fetch_add(1);
-    }
     queue_->Post(code);
+    if (code != kControlStop && code != kControlShutdown) {
+        return;
+    }
+    {
+        const std::lock_guard lock(stop_mutex_);
+        (code == kControlStop ? stops_waiting_ : shutdowns_waiting_).fetch_add(1);
+    }
+    stop_arrived_.notify_all();
 }
 
 std::uint32_t ServiceThread::WaitingStopRequest() const {
@@ -46,6 +50,12 @@ std::uint32_t ServiceThread::WaitingStopRequest() const {
         return kControlShutdown;
     }
     return stops_waiting_.load() > 0 ? kControlStop : 0;
+}
+
+bool ServiceThread::WaitForStopRequest(std::uint32_t milliseconds) {
+    const Deadline deadline = Deadline::In(milliseconds);
+    std::unique_lock lock(stop_mutex_);
+    return stop_arrived_.wait_until(lock, deadline.End(), [this] { return WaitingStopRequest() != 0; });
 }
 
 void ServiceThread::ProcessRequests() {
@@ -149,9 +159,13 @@ void Service::ReportStatus() {
 
 void Service::QueueControlRequest(std::uint32_t code) {
     const std::lock_guard lock(thread_mutex_);
-    if (service_thread_) {
-        service_thread_->Post(code);
+    if (!service_thread_) {
+        return;
     }
+    if ((code == kControlStop || code == kControlShutdown) && on_stop_arriving) {
+        on_stop_arriving(code);
+    }
+    service_thread_->Post(code);
 }
 
 void Service::RunService() {

@@ -9,6 +9,7 @@
 #include "service/service_status.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,13 +39,20 @@ public:
     // Any thread: kControlShutdown or kControlStop while such a request waits in the queue (a shutdown
     // first), 0 otherwise. Takes nothing from the queue: ProcessRequests handles the request as ever.
     std::uint32_t WaitingStopRequest() const;
+    // Waits up to `milliseconds` until a stop or shutdown waits in the queue (at once when one does);
+    // whether one does. Takes nothing from the queue.
+    bool WaitForStopRequest(std::uint32_t milliseconds);
 
 private:
     Service& service_;
     std::unique_ptr<ControlRequestQueue> queue_;
     std::atomic<bool> terminated_{false};
+    // Counted once the request is in the queue, so that a request counted can be taken at once; its taking
+    // may come first and count it down early, which leaves the count never above what the queue holds.
     std::atomic<int> stops_waiting_{0};
     std::atomic<int> shutdowns_waiting_{0};
+    std::mutex stop_mutex_; // counting up and the wait for a stop, so that no arrival is missed
+    std::condition_variable stop_arrived_;
 };
 
 // The service manager's handler call: one control code, no context.
@@ -69,6 +77,10 @@ public:
     StartStopHandler on_stop;
     // Execute handler: the service stops when it returns.
     ExecuteHandler on_execute;
+    // Called with the code of a stop or shutdown just before it is queued, on the thread that queues it (the
+    // service manager's dispatcher thread, the signal forwarder): must return at once and touch nothing but
+    // what is safe from any thread.
+    std::function<void(std::uint32_t code)> on_stop_arriving;
 
     ServiceState Status() const { return status_.load(); }
     // Every assignment is reported at once, also when the value does not change.

@@ -8,9 +8,15 @@ namespace telva {
 
 class Service;
 
+// How service mode ended.
+enum class ServiceProcessEnd {
+    Stopped,                    // the service ran and stopped, or could not run (the event log says why)
+    NotStartedByServiceManager, // Windows: started by hand, so the service manager could not be reached
+};
+
 // Runs `service` under the platform's service manager until it has stopped. Errors that arise outside the
-// service object go to the application event source (the executable's file name). Returns 0.
-int RunServiceProcess(Service& service);
+// service object go to the application event source (the executable's file name).
+ServiceProcessEnd RunServiceProcess(Service& service);
 
 // The executable's file name without its directory: the name of the application event source.
 std::string ApplicationSourceName();

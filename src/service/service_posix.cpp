@@ -130,7 +130,7 @@ ServiceBinding& PlatformServiceBinding() {
     return binding;
 }
 
-int RunServiceProcess(Service& service) {
+ServiceProcessEnd RunServiceProcess(Service& service) {
     SyslogEventLogger application(ApplicationSourceName());
     try {
         sigset_t controls;
@@ -142,7 +142,7 @@ int RunServiceProcess(Service& service) {
         // They stay blocked to the end: a signal that comes after the service has stopped is ignored.
         if (const int error = pthread_sigmask(SIG_BLOCK, &controls, nullptr); error != 0) {
             application.LogMessage(SystemErrorText(static_cast<std::uint32_t>(error)));
-            return 0;
+            return ServiceProcessEnd::Stopped;
         }
         std::atomic<bool> finished{false};
         std::thread forwarder([&] {
@@ -164,7 +164,7 @@ int RunServiceProcess(Service& service) {
     } catch (...) {
         application.LogMessage(CurrentErrorMessage());
     }
-    return 0;
+    return ServiceProcessEnd::Stopped;
 }
 
 } // namespace telva

@@ -211,12 +211,12 @@ ServiceBinding& PlatformServiceBinding() {
     return TheBinding();
 }
 
-int RunServiceProcess(Service& service) {
+ServiceProcessEnd RunServiceProcess(Service& service) {
     Win32EventLogger application(ApplicationSourceName());
     const HANDLE thread = CreateThread(nullptr, 0, &DispatcherThread, &service, 0, nullptr);
     if (thread == nullptr) {
         application.LogMessage(SystemErrorText(GetLastError()));
-        return 0;
+        return ServiceProcessEnd::Stopped;
     }
     WaitServingMessages(thread, application);
     DWORD result = 0;
@@ -225,7 +225,8 @@ int RunServiceProcess(Service& service) {
     if (result != 0) {
         application.LogMessage(SystemErrorText(result));
     }
-    return 0;
+    return result == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT ? ServiceProcessEnd::NotStartedByServiceManager
+                                                             : ServiceProcessEnd::Stopped;
 }
 
 } // namespace telva

@@ -83,8 +83,8 @@ class SwitchTest(unittest.TestCase):
         usage = self.usage()
         for word in SWITCH_WORDS:
             self.assertIn(word.lower(), usage.lower(), "the usage does not mention %s" % word)
-        # Letter case is ignored, "/" and "-" are alike, "--help" is accepted, a word without "-" or "/" is ignored.
-        for args in (["/?"], ["--HELP"], ["/Help"], ["-?"], ["not-a-switch", "-HELP"]):
+        # Letter case is ignored, "/" and "-" are alike, "--help" is accepted.
+        for args in (["/?"], ["--HELP"], ["/Help"], ["-?"]):
             self.assertEqual(self.switch(*args), (0, usage, ""), args)
 
     def test_version_is_one_line_with_the_project_version_and_the_system(self):
@@ -105,7 +105,11 @@ class SwitchTest(unittest.TestCase):
                  (["-timeout:0"], "timeout"), (["-timeout:x"], "timeout"), (["-timeout:61"], "timeout"),
                  (["-json"], "json"), (["-check", "-timeout:5", "-json", "-once"], "once"),
                  (["-check", "-once"], "once"), (["-help", "-bogus"], "-bogus"), (["-version", "/x"], "/x"),
-                 (["-check", "-json", "--check"], "--check")]
+                 (["-check", "-json", "--check"], "--check"),
+                 # Words that are no switches (a bare word, another dash, one after a switch) start nothing.
+                 (["check"], "check"), (["once"], "once"), (["run", "now"], "run"), (["\u2013check"], "\u2013check"),
+                 (["\u2014once"], "\u2014once"), (["\u2212check"], "\u2212check"), (["-once", "now"], "now"),
+                 (["-silent", "x"], "x")]
         for args, named in cases:
             status, out, err = self.switch(*args)
             self.assertEqual((status, out), (2, ""), args)

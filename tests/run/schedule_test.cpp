@@ -95,6 +95,38 @@ TEST_F(ScheduleLoop, StartRunThenTheDailyRunThenTwoStopsHandledRightAfterIt) {
     EXPECT_TRUE(binding.Events().empty());
 }
 
+TEST_F(ScheduleLoop, AStopDuringTheRandomDelayEndsItSetsTheCutOffAndNoRunStarts) {
+    // Started within the scheduled minute, the start run waits its random delay; 30 s into it, a stop.
+    context_.settings = Settings();
+    dir_.Write("config.ini",
+               SettingsText(server().Address(), "14:07", ContractServer::StandardCredentials()));
+    FakeServiceBinding binding;
+    AuditService service(context_, dir_.file("config.ini"), binding);
+    clock_.delays = {540000};
+    SteadyClock::time_point before;
+    SteadyClock::time_point after;
+    clock_.before_sleep = [&](std::uint32_t milliseconds) {
+        if (milliseconds == 540000) {
+            clock_.Advance(30000);
+            before = SteadyClock::now();
+            service.QueueControlRequest(kControlStop);
+            after = SteadyClock::now();
+        }
+    };
+    service.RunService();
+
+    EXPECT_EQ(DailyFile(), "05/03/2024 14:07:09 Service started, IP " + GetLocalAddress() +
+                               "\r\n05/03/2024 14:07:44 Service stopped, IP " + GetLocalAddress() + "\r\n");
+    EXPECT_EQ(clock_.Sleeps(), (std::vector<std::uint32_t>{540000, 5000}));
+    EXPECT_TRUE(server().Endpoints().empty());
+    // The cut-off for a run's server calls: 20 s after the stop arrived.
+    const auto cutoff = context_.stop_cutoff.Get();
+    ASSERT_TRUE(cutoff);
+    EXPECT_GE(*cutoff, before + kStopServerCallsBudget);
+    EXPECT_LE(*cutoff, after + kStopServerCallsBudget);
+    EXPECT_EQ(service.Status(), ServiceState::Stopped);
+}
+
 class LongSettings : public AuditRunTest {
 protected:
     ContractServer& server() override { return ContractServer::LongSettings(); }

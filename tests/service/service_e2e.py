@@ -3,7 +3,8 @@
 datagrams, start and stop lines in the daily log, exit status 0.
 
 The probe (service_probe.cpp) is the real service shell with a stand-in audit run and its daily log in a
-directory of the test's; the last case runs the program itself.
+directory of the test's; the last two cases run the program itself (the second against the contract-server
+simulator holding the upload's answer).
 
     service_e2e.py SERVICE_PROBE TELVA4_AUDIT
 """
@@ -89,6 +90,25 @@ class LifecycleTest(unittest.TestCase):
         self.assertEqual(notify.messages(),
                          ["STATUS=csStartPending", "STATUS=csStartPending", "READY=1\nSTATUS=csRunning",
                           "STOPPING=1\nSTATUS=csStopPending", "STOPPING=1\nSTATUS=csStopped"])
+
+    def test_a_stop_during_a_held_upload_is_done_within_25_s(self):
+        # The server holds the upload's answer far longer than a stop may take: the upload gets 20 s from the
+        # stop's arrival, fails, and the stop handler's wait fits what is left of the 25 s.
+        server = self.scene.start_server(harness.PrinterList())  # no printers: the upload follows at once
+        server.set_behaviour("update", "hang", seconds=300)
+        service = self.scene.start_service(PROGRAM)
+        harness.wait_until(lambda: "update" in server.endpoints(), 30, what="the upload under way")
+        stopped_at = time.monotonic()
+        service.control("stop")
+        self.assertEqual(service.wait(timeout=60), 0)
+        took = time.monotonic() - stopped_at
+        self.assertLess(took, 29, "25 s and slack for a loaded machine")
+        self.assertGreater(took, 20, "the upload was not held until the cut-off")
+        messages = service.log.messages()
+        summaries = [m for m in messages if m.startswith("Audit summary: ")]
+        self.assertEqual(len(summaries), 1, messages)
+        self.assertTrue(summaries[0].endswith("; upload failed"), summaries)
+        self.assertTrue(messages[-1].startswith("Service stopped, IP "), messages)
 
 
 if __name__ == "__main__":

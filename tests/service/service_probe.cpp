@@ -28,6 +28,9 @@ public:
         telva::platform::SleepMilliseconds(milliseconds == telva::kSchedulePauseMs ? pause_ms_
                                                                                    : milliseconds);
     }
+    bool SleepUnless(std::uint32_t milliseconds, telva::Interruption& interruption) override {
+        return interruption.Await(milliseconds);
+    }
     std::uint32_t RandomDelay() override { return fixed_ ? 1 : telva::SystemClock().RandomDelay(); }
     std::string TimeSeparator() override { return ":"; }
     std::string DateSeparator() override { return telva::SystemClock().DateSeparator(); }
@@ -67,5 +70,6 @@ int main(int count, char** values) {
             log.Write("Probe audit ends");
         });
     };
-    return telva::RunServiceProcess(service);
+    telva::RunServiceProcess(service);
+    return 0;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The one fake clock of the tests: local time that moves only when the code under test sleeps (or a test
-// moves it), sleeps recorded instead of waited, random delays drawn from a queue, and regional separators a
-// test can change. Safe to read from the test's thread while the service thread uses it.
+// moves it), sleeps recorded instead of waited (an interruptible one ends early once its interruption has
+// come), random delays drawn from a queue, and regional separators a test can change. Safe to read from the
+// test's thread while the service thread uses it.
 
 #include "clock.h"
 
@@ -97,6 +98,22 @@ public:
             before_sleep(milliseconds);
         }
         Advance(milliseconds);
+    }
+    // Recorded and hooked like Sleep; an interruption that has come by the time the hook returns (a test
+    // may move the clock and queue a stop there) ends the sleep without moving the clock further.
+    bool SleepUnless(std::uint32_t milliseconds, Interruption& interruption) override {
+        {
+            const std::lock_guard lock(mutex_);
+            sleeps_.push_back(milliseconds);
+        }
+        if (before_sleep) {
+            before_sleep(milliseconds);
+        }
+        if (interruption.Await(0)) {
+            return true;
+        }
+        Advance(milliseconds);
+        return false;
     }
     std::uint32_t RandomDelay() override {
         const std::lock_guard lock(mutex_);

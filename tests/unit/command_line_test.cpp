@@ -21,17 +21,25 @@ TEST(CommandLine, SwitchesTakeMinusOrSlashAndIgnoreCase) {
     EXPECT_EQ(Choose({}).mode, ProgramMode::Service);
 }
 
-TEST(CommandLine, BareWordIsNoSwitchAndAnUnknownSwitchIsAMistake) {
-    EXPECT_EQ(Choose({"install"}).mode, ProgramMode::Service);
-    EXPECT_EQ(Choose({""}).mode, ProgramMode::Service);
-    EXPECT_EQ(Choose({"check", "once"}).mode, ProgramMode::Service);
-    // A doubled minus sign or anything after the word does not make the switch; it makes a mistake that
-    // is shown, instead of a service run nobody asked for.
-    for (const char* argument : {"--install", "/installx", "/install ", "/", "-", "--check", "-bogus"}) {
+TEST(CommandLine, EveryArgumentThatIsNoSwitchOfTheProgramIsAMistake) {
+    // Bare words, words after another dash (en dash, em dash, minus sign), a doubled minus sign, anything
+    // after the word: a mistake that is shown, instead of a service run nobody asked for.
+    const std::string en_dash = "\xE2\x80\x93";
+    const std::string em_dash = "\xE2\x80\x94";
+    const std::string minus_sign = "\xE2\x88\x92";
+    for (const std::string& argument : std::vector<std::string>{
+             "install", "check", "", en_dash + "check", em_dash + "once", minus_sign + "check", "--install",
+             "/installx", "/install ", "/", "-", "--check", "-bogus", "-timeout"}) {
         const ProgramCommand command = Choose({argument});
         EXPECT_EQ(command.mode, ProgramMode::Mistake) << argument;
-        EXPECT_NE(command.mistake.find(argument), std::string::npos) << command.mistake;
+        EXPECT_NE(command.mistake.find('"' + argument + '"'), std::string::npos) << command.mistake;
     }
+    EXPECT_EQ(Choose({"-check", "now", "-bogus"}).mistake,
+              "\"now\" is not a switch: a switch begins with \"-\" or \"/\"");
+    EXPECT_EQ(Choose({"-ONCE", "-Bogus"}).mistake, "unknown switch \"-Bogus\"");
+    // Only a line without arguments, or with SILENT alone, runs the service.
+    EXPECT_EQ(Choose({}).mode, ProgramMode::Service);
+    EXPECT_EQ(Choose({"-silent"}).mode, ProgramMode::Service);
     // Installing keeps its precedence over everything else on the line.
     EXPECT_EQ(Choose({"-bogus", "/install"}).mode, ProgramMode::Install);
 }
@@ -43,7 +51,6 @@ TEST(CommandLine, ConsoleCommandsAndTheirCompanions) {
     EXPECT_EQ(Choose({"/Version"}).mode, ProgramMode::Version);
     EXPECT_EQ(Choose({"--version"}).mode, ProgramMode::Version);
     EXPECT_EQ(Choose({"-once"}).mode, ProgramMode::Once);
-    EXPECT_EQ(Choose({"-silent"}).mode, ProgramMode::Service);
 
     const ProgramCommand check = Choose({"/CHECK", "-json", "/Timeout:3"});
     EXPECT_EQ(check.mode, ProgramMode::Check);

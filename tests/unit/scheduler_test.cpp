@@ -170,14 +170,31 @@ TEST(Scheduler, AStartRunThatOutlastsTheMinuteMissesTheDay) {
     EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(2, 59, 55)});
 }
 
-TEST(Scheduler, StopDuringALongDelayWaitsForDelayAndRunButNotThePause) {
-    SchedulerRun run("03:00", At(3, 0, 0), false);
-    run.clock.delays = {9 * 60 * 1000};
-    run.run_length = 30 * kSecond;
-    run.stop_at = At(3, 0, 0); // queued as the delay begins
-    run.Run();
-    EXPECT_EQ(run.run_starts, std::vector<std::int64_t>{At(3, 9, 0)});
-    EXPECT_EQ(run.stops, std::vector<std::int64_t>{At(3, 9, 30)});
+TEST(Scheduler, AStopOrShutdownBeforeTheRunEndsTheDelayAtOnceAndNoRunStarts) {
+    constexpr std::uint32_t kDelay = 9 * 60 * 1000;
+    for (const std::uint32_t request : {kControlStop, kControlShutdown}) {
+        SCOPED_TRACE(request);
+        SchedulerRun run("03:00", At(3, 0, 0), false);
+        run.clock.delays = {kDelay};
+        run.clock.before_sleep = [&](std::uint32_t milliseconds) {
+            if (milliseconds == kDelay) { // 30 s into the delay
+                run.clock.Advance(30 * kSecond);
+                run.service.QueueControlRequest(request);
+            }
+        };
+        run.Run();
+        EXPECT_TRUE(run.run_starts.empty());
+        EXPECT_EQ(run.stops, request == kControlStop ? std::vector<std::int64_t>{At(3, 0, 30)}
+                                                     : std::vector<std::int64_t>{});
+        EXPECT_EQ(run.clock.Sleeps(), std::vector<std::uint32_t>{kDelay}); // no pause either
+        EXPECT_EQ(run.clock.Time(), At(3, 0, 30));
+    }
+    // A stop that came while the service started: no start run.
+    SchedulerRun starting("03:00", At(1, 0, 0), true);
+    starting.service.on_start = [](Service& self, bool&) { self.QueueControlRequest(kControlStop); };
+    starting.Run();
+    EXPECT_TRUE(starting.run_starts.empty());
+    EXPECT_EQ(starting.stops, std::vector<std::int64_t>{At(1, 0, 0)});
 }
 
 TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {

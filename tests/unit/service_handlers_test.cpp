@@ -143,5 +143,23 @@ TEST_F(Handlers, EveryStopWaitsFiveSecondsThenLogsTheAddress) {
     EXPECT_NE(log.find(line, first + 1), std::string::npos) << log;
 }
 
+TEST_F(Handlers, AfterAStopsCutOffTheStopWaitEndsFourAndAHalfSecondsLater) {
+    AuditService service(context_, dir_.file("absent.ini"));
+    bool stopped = true;
+    const auto now = SteadyClock::now();
+    context_.stop_cutoff.Set(now + std::chrono::seconds(20)); // the stop has just come
+    service.HandleStop(stopped);
+    context_.stop_cutoff.Set(now - std::chrono::seconds(2)); // it came 22 s ago
+    service.HandleStop(stopped);
+    context_.stop_cutoff.Set(now - std::chrono::seconds(10)); // 30 s ago
+    service.HandleStop(stopped);
+    const std::vector<std::uint32_t> sleeps = clock_.Sleeps();
+    ASSERT_EQ(sleeps.size(), 3u);
+    EXPECT_EQ(sleeps[0], 5000u);
+    EXPECT_LE(sleeps[1], 2500u);
+    EXPECT_GT(sleeps[1], 1000u);
+    EXPECT_EQ(sleeps[2], 0u);
+}
+
 } // namespace
 } // namespace telva

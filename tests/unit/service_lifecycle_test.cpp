@@ -214,6 +214,40 @@ TEST(ServiceLifecycle, ShutdownEndsWithoutTheStopHandler) {
     EXPECT_EQ(stops, 0);
 }
 
+TEST(ServiceLifecycle, OnlyAStopOrShutdownEndsTheWaitForOneAndItsArrivalIsAnnouncedAsItIsQueued) {
+    FakeServiceBinding binding;
+    TestService service(binding);
+    std::vector<std::uint32_t> arrivals; // on the posting thread, this one
+    service.on_stop_arriving = [&](std::uint32_t code) { arrivals.push_back(code); };
+    std::atomic<bool> first_wait_over{false};
+    bool interrogate_ended_it = true;
+    bool shutdown_ended_it = false;
+    std::chrono::steady_clock::duration waited{};
+    service.on_execute = [&](Service& self) {
+        ServiceThread& thread = *self.CurrentThread();
+        interrogate_ended_it = thread.WaitForStopRequest(200);
+        first_wait_over.store(true);
+        const auto start = std::chrono::steady_clock::now();
+        shutdown_ended_it = thread.WaitForStopRequest(120000);
+        waited = std::chrono::steady_clock::now() - start;
+        thread.ProcessRequests();
+    };
+    ServiceRun run(service);
+    ASSERT_TRUE(binding.WaitForState(ServiceState::Running));
+    service.QueueControlRequest(kControlInterrogate);
+    while (!first_wait_over.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    service.QueueControlRequest(kControlShutdown);
+    run.Join();
+    EXPECT_FALSE(interrogate_ended_it);
+    EXPECT_TRUE(shutdown_ended_it);
+    EXPECT_LT(waited, std::chrono::seconds(60)) << "the shutdown did not end the wait";
+    EXPECT_EQ(arrivals, std::vector<std::uint32_t>{kControlShutdown});
+    EXPECT_EQ(binding.States(), (std::vector<std::uint32_t>{2, 2, 4, 4, 3, 1}));
+}
+
 TEST(ServiceLifecycle, PauseFreezesTheThreadInterrogateWakesItContinueRuns) {
     FakeServiceBinding binding;
     TestService service(binding);

@@ -4,10 +4,10 @@
   tests/wine/command_line.py TELVA4_AUDIT_EXE PREFIX_DIR
 
 The program is copied with a config.ini beside it into the scene's directory and run directly (not as a
-service) in the Wine prefix PREFIX_DIR: help on stdout, the version line, an unknown switch refused with exit
-status 2, and /CHECK /JSON /TIMEOUT:1 against the contract-server simulator, a net-snmp agent on 127.0.0.40
-and a responder on 127.0.0.43 that never answers: one JSON document, status 1, nothing uploaded, nothing in
-the daily log. Everything started here is stopped by pid (simulator, responder), by its own tool (fleet) or
+service) in the Wine prefix PREFIX_DIR: help on stdout, the version line, an unknown switch and words that
+are no switches refused with exit status 2, and /CHECK /JSON /TIMEOUT:1 against the contract-server
+simulator, a net-snmp agent on 127.0.0.40 and a responder on 127.0.0.43 that never answers: one JSON
+document, status 1, nothing uploaded, nothing in the daily log. Everything started here is stopped by pid (simulator, responder), by its own tool (fleet) or
 for this prefix only (wineserver -k), also when a check fails.
 """
 
@@ -70,11 +70,14 @@ class WineCommandLineTest(unittest.TestCase):
         self.assertEqual(status, 0, out)
         self.assertRegex(out, r"\Atelva4-audit %s \([^()\s]+\) Windows x86_64\n\Z" % re.escape(project_version()))
 
-        status, out, err = self.run_program("-bogus")
-        self.assertEqual((status, out), (2, ""), err)
-        problem, _, rest = err.partition("\n")
-        self.assertIn("-bogus", problem)
-        self.assertIn(usage, rest)
+        # An unknown switch, a bare word, a word after an en dash, a word after a switch: refused, nothing run.
+        for args, named in ((["-bogus"], "-bogus"), (["check"], "check"), (["\u2013once"], "once"),
+                            (["/ONCE", "now"], "now")):
+            status, out, err = self.run_program(*args)
+            self.assertEqual((status, out), (2, ""), (args, err))
+            problem, _, rest = err.partition("\n")
+            self.assertIn(named, problem)
+            self.assertIn(usage, rest)
 
     def test_check_json_reads_without_uploading(self):
         self.server.mark()

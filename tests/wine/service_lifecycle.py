@@ -6,11 +6,14 @@
 Install silently, the registration as the service manager keeps it, start through the service manager,
 the start line in the daily log, stop, the stop line, uninstall; a second install fails with 1073 (seen
 through a relay trace of MessageBoxW, since a message box under headless Wine returns at once); run
-directly, the program ends and writes the service-controller error under the application event source.
+directly, the program says it is a service, exits 1 and writes the service-controller error under the
+application event source; a stop while the contract-server simulator holds the upload's answer is done
+within 25 s.
 """
 
 import os
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
@@ -71,17 +74,39 @@ class WineLifecycleTest(unittest.TestCase):
         self.assertEqual(self.service.run_program("/UNINSTALL", "/SILENT").status, 0, "uninstall")
         self.assertEqual(self.service.run_program("/UNINSTALL", "/SILENT").status, 1, "second uninstall")
 
-    def test_3_direct_run_reports_the_connect_failure(self):
-        # Started directly, the dispatcher cannot connect (1063): the program ends with status 0 and writes
-        # the system's text under the executable's name.
+    def test_3_direct_run_says_it_is_a_service_and_reports_the_connect_failure(self):
+        # Started by hand, the dispatcher cannot connect (1063): the program says so with the usage on the
+        # console, exits 1 and writes the system's text under the executable's name.
         result = self.service.run_program(timeout=60, env={"WINEDEBUG": "err+eventlog,fixme+advapi"})
         tail = "\n".join(result.err.splitlines()[-5:])
-        self.assertEqual(result.status, 0, "direct run ended with %r" % result.status)
+        self.assertEqual(result.status, 1, "direct run ended with %r" % result.status)
+        self.assertIn("This program runs as a Windows service; use /CHECK, /ONCE or /INSTALL", result.err, tail)
+        self.assertIn("Usage: telva4_audit", result.err, tail)
         self.assertIn('RegisterEventSourceW ((null),L"telva4_audit.exe")', result.err,
                       "no application event source: " + tail)
         self.assertIn('ReportEventW L"Service controller connect failed"', result.err,
                       "no 1063 text in the event log: " + tail)
 
+    def test_4_a_stop_during_a_held_upload_is_done_within_25_s(self):
+        # The server holds the upload's answer: the upload gets 20 s from the stop, the stop's wait the rest.
+        server = self.scene.start_server(harness.PrinterList())  # no printers: the upload follows at once
+        server.set_behaviour("update", "hang", seconds=300)
+        harness.write_settings(self.service.config_path, harness.settings_text(server.address, line_end="\r\n"),
+                               "cp1252")
+        self.assertEqual(self.service.install(), harness.STOPPED)
+        self.service.log.mark()
+        self.service.start()
+        harness.wait_until(lambda: "update" in server.endpoints(), 60, what="the upload under way")
+        stopped_at = time.monotonic()
+        self.wine.wine("net", "stop", self.service.NAME)
+        self.assertTrue(self.service.wait_state(harness.STOPPED, 60))
+        took = time.monotonic() - stopped_at
+        self.assertLess(took, 29, "25 s and slack for a loaded machine and Wine's tools")
+        self.assertGreater(took, 20, "the upload was not held until the cut-off")
+        messages = self.service.log.messages()
+        self.assertTrue([m for m in messages if m.startswith("Audit summary: ") and m.endswith("; upload failed")],
+                        messages)
+        self.assertTrue(messages[-1].startswith("Service stopped, IP "), messages)
 
 if __name__ == "__main__":
     harness.run_wine_script(__doc__, globals())
