@@ -16,6 +16,9 @@
 #include <msiquery.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -26,60 +29,53 @@ using platform::Narrow;
 using platform::Wide;
 
 constexpr const wchar_t* kSection = L"SERVIDOR";
-constexpr DWORD kMaxSettingsFileBytes = 1 << 20;
+constexpr std::uintmax_t kMaxSettingsFileBytes = 1 << 20;
 constexpr ULONGLONG kServiceStopWaitMs = 60'000;
 
-class Handle {
+// Owns a handle of the installer or the service manager and closes it at the end of the scope.
+template <typename Raw, auto Close> class Owned {
 public:
-    explicit Handle(MSIHANDLE handle) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (handle_ != 0) {
-            MsiCloseHandle(handle_);
+    explicit Owned(Raw raw) : raw_(raw) {}
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() {
+        if (raw_) {
+            Close(raw_);
         }
     }
-    MSIHANDLE get() const { return handle_; }
+    Raw get() const { return raw_; }
 
 private:
-    MSIHANDLE handle_;
+    Raw raw_;
 };
+using Record = Owned<MSIHANDLE, &MsiCloseHandle>;
+using ServiceHandle = Owned<SC_HANDLE, &CloseServiceHandle>;
 
-class ServiceHandle {
-public:
-    explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-    ServiceHandle(const ServiceHandle&) = delete;
-    ServiceHandle& operator=(const ServiceHandle&) = delete;
-    ~ServiceHandle() {
-        if (handle_ != nullptr) {
-            CloseServiceHandle(handle_);
-        }
-    }
-    SC_HANDLE get() const { return handle_; }
-
-private:
-    SC_HANDLE handle_;
-};
-
-std::string Property(MSIHANDLE install, const wchar_t* name) {
+// Text from an installer call that takes a buffer and its length: asked once for the length, then read.
+template <typename Call> std::string InstallerText(Call call) {
     DWORD length = 0;
     wchar_t empty[1] = {};
-    if (MsiGetPropertyW(install, name, empty, &length) != ERROR_MORE_DATA) {
+    if (call(empty, &length) != ERROR_MORE_DATA) {
         return {};
     }
-    std::wstring value(length + 1, L'\0');
-    length = static_cast<DWORD>(value.size());
-    if (MsiGetPropertyW(install, name, value.data(), &length) != ERROR_SUCCESS) {
+    std::wstring text(length + 1, L'\0');
+    length = static_cast<DWORD>(text.size());
+    if (call(text.data(), &length) != ERROR_SUCCESS) {
         return {};
     }
-    value.resize(length);
-    return Narrow(value);
+    text.resize(length);
+    return Narrow(text);
+}
+
+std::string Property(MSIHANDLE install, const wchar_t* name) {
+    return InstallerText(
+        [&](wchar_t* buffer, DWORD* length) { return MsiGetPropertyW(install, name, buffer, length); });
 }
 
 // One line in the installer's log: an error (shown, and logged, as the reason the installation failed) or
 // an information line.
 void Report(MSIHANDLE install, const std::string& text, INSTALLMESSAGE kind) {
-    const Handle record(MsiCreateRecord(1));
+    const Record record(MsiCreateRecord(1));
     MsiRecordSetStringW(record.get(), 0, L"[1]");
     MsiRecordSetStringW(record.get(), 1, Wide(text).c_str());
     MsiProcessMessage(install, kind, record.get());
@@ -99,29 +95,17 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The whole file, or nothing when it cannot be read (the error in `error`).
-std::optional<std::string> ReadWholeFile(const std::wstring& path, DWORD& error) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
+// The whole file, or nothing when it cannot be read or is larger than any settings file.
+std::optional<std::string> ReadWholeFile(const std::wstring& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::string content(error ? 0 : std::min<std::uintmax_t>(size, kMaxSettingsFileBytes + 1), '\0');
+    if (error || !in.read(content.data(), static_cast<std::streamsize>(content.size())) ||
+        content.size() > kMaxSettingsFileBytes) {
         return std::nullopt;
     }
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    bool ok = true;
-    while ((ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr) != FALSE) && read > 0) {
-        content.append(buffer, read);
-        if (content.size() > kMaxSettingsFileBytes) {
-            ok = false;
-            SetLastError(ERROR_FILE_TOO_LARGE);
-            break;
-        }
-    }
-    error = ok ? 0 : GetLastError();
-    CloseHandle(file);
-    return ok ? std::optional<std::string>(std::move(content)) : std::nullopt;
+    return content;
 }
 
 std::string ProfileValue(const std::wstring& path, const wchar_t* key) {
@@ -192,18 +176,11 @@ using namespace telva;
 // Immediate, first in the sequence when this package is not newer than the version installed already (or is
 // that very package again): refuses with the package's own words, its property NotNewerMessage.
 extern "C" __declspec(dllexport) UINT __stdcall RefuseNotNewer(MSIHANDLE install) {
-    const Handle record(MsiCreateRecord(0));
+    const Record record(MsiCreateRecord(0));
     MsiRecordSetStringW(record.get(), 0, Wide(Property(install, L"NotNewerMessage")).c_str());
-    DWORD length = 0;
-    wchar_t empty[1] = {};
-    std::wstring text;
-    if (MsiFormatRecordW(install, record.get(), empty, &length) == ERROR_MORE_DATA) {
-        text.resize(length + 1);
-        length = static_cast<DWORD>(text.size());
-        MsiFormatRecordW(install, record.get(), text.data(), &length);
-        text.resize(length);
-    }
-    return Fail(install, Narrow(text));
+    return Fail(install, InstallerText([&](wchar_t* buffer, DWORD* length) {
+                    return MsiFormatRecordW(install, record.get(), buffer, length);
+                }));
 }
 
 // Immediate, after the folder is known: checks the given settings and what config.ini already holds, refuses
@@ -225,11 +202,9 @@ extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE instal
     }
     SettingsWrite write{Narrow(path), Property(install, L"SettingsFileAccess"), std::nullopt, {}};
     if (FileExists(path)) {
-        DWORD error = 0;
-        write.previous_content = ReadWholeFile(path, error);
+        write.previous_content = ReadWholeFile(path);
         if (!write.previous_content) {
-            return Fail(install, "The existing " + write.path + " cannot be read" + ErrorText(error) +
-                                     ". Nothing was installed.");
+            return Fail(install, "The existing " + write.path + " cannot be read. Nothing was installed.");
         }
     }
     const auto given_or_kept = [&](const char* key) {
@@ -312,8 +287,8 @@ extern "C" __declspec(dllexport) UINT __stdcall RemoveSettings(MSIHANDLE install
     return ERROR_SUCCESS;
 }
 
-// Deferred, after the stop request: waits until the service has stopped (it first finishes what it is
-// doing), so that its program is replaced or removed only then. Nothing to wait for when it is not there.
+// Deferred, after the stop request: waits until the service has stopped (its stop takes some seconds), so
+// that its program is replaced or removed only then. Nothing to wait for when it is not there.
 extern "C" __declspec(dllexport) UINT __stdcall AwaitServiceStop(MSIHANDLE install) {
     const std::string name = CustomActionData(install);
     const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));

@@ -43,8 +43,9 @@ class MsiTablesTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.directory.cleanup()
 
-    def sequenced(self, action):
-        return int(self.sequence[action]["Sequence"])
+    def assert_in_order(self, *actions):
+        numbers = [int(self.sequence[action]["Sequence"]) for action in actions]
+        self.assertEqual(numbers, sorted(numbers), "out of order: %s" % ", ".join(actions))
 
     def assert_deferred_dll_action(self, action, extra_type=0):
         # A function of the Binary DLL (1), run in the installation script (0x400) as LocalSystem (0x800).
@@ -57,13 +58,10 @@ class MsiTablesTest(unittest.TestCase):
         self.assert_deferred_dll_action("SaveSettings", 0x2000)  # its action data hidden from the log
         self.assert_deferred_dll_action("UndoSettings", 0x100 | 0x40)  # rollback, its failure ignored
         self.assert_deferred_dll_action("RemoveSettings")
-        self.assertLess(self.sequenced("InstallFiles"), self.sequenced("UndoSettings"))
-        self.assertLess(self.sequenced("UndoSettings"), self.sequenced("SaveSettings"))
-        self.assertLess(self.sequenced("SaveSettings"), self.sequenced("InstallServices"))
         self.assertEqual(self.sequence["RemoveSettings"]["Condition"], 'REMOVE~="ALL" AND NOT UPGRADINGPRODUCTCODE')
         self.assertEqual(int(self.actions["PrepareSettings"]["Type"]) & 0x400, 0, "PrepareSettings is immediate")
-        self.assertLess(self.sequenced("CostFinalize"), self.sequenced("PrepareSettings"))
-        self.assertLess(self.sequenced("PrepareSettings"), self.sequenced("InstallValidate"))
+        self.assert_in_order("CostFinalize", "PrepareSettings", "InstallValidate", "RemoveFiles", "RemoveSettings",
+                             "InstallFiles", "UndoSettings", "SaveSettings", "InstallServices")
 
     def test_service_registration_and_control(self):
         [service] = table(self.package, "ServiceInstall")
@@ -85,11 +83,9 @@ class MsiTablesTest(unittest.TestCase):
         self.assertEqual((control["Name"], int(control["Event"]), control["Wait"]), ("TELVA4Audit", 0xAB, "1"))
         self.assertEqual(self.sequence["StartServices"]["Condition"], 'START <> "0"')
         self.assertEqual(self.actions["SetAwaitServiceStop"]["Target"], "TELVA4Audit")
-        self.assertLess(self.sequenced("StopServices"), self.sequenced("AwaitServiceStop"))
-        self.assertLess(self.sequenced("AwaitServiceStop"), self.sequenced("DeleteServices"))
         self.assertEqual(self.actions["SetQuoteServicePath"]["Target"], "TELVA4Audit|[#%s]" % program["File"])
-        self.assertLess(self.sequenced("InstallServices"), self.sequenced("QuoteServicePath"))
-        self.assertLess(self.sequenced("QuoteServicePath"), self.sequenced("StartServices"))
+        self.assert_in_order("StopServices", "AwaitServiceStop", "DeleteServices", "InstallServices",
+                             "QuoteServicePath", "StartServices")
 
     def test_upgrade_rows(self):
         rows = {row["ActionProperty"]: row for row in table(self.package, "Upgrade")}
@@ -99,8 +95,7 @@ class MsiTablesTest(unittest.TestCase):
         self.assertEqual(self.sequence["RefuseNotNewer"]["Condition"],
                          "NEWERFOUND OR (Installed AND NOT REMOVE AND NOT REINSTALL)")
         self.assertIn("is not newer than the version installed already", self.properties["NotNewerMessage"])
-        self.assertLess(self.sequenced("InstallInitialize"), self.sequenced("RemoveExistingProducts"))
-        self.assertLess(self.sequenced("RemoveExistingProducts"), self.sequenced("ProcessComponents"))
+        self.assert_in_order("RefuseNotNewer", "InstallInitialize", "RemoveExistingProducts", "ProcessComponents")
 
     def test_hidden_and_secure_properties(self):
         self.assertEqual(self.properties["MsiHiddenProperties"].split(";"), ["PASS", "SaveSettings"])

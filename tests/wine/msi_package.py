@@ -144,19 +144,19 @@ class MsiPackageTest(unittest.TestCase):
         self.assertEqual(self.wine.service_state(SERVICE), harness.RUNNING)
         self.wait_for_runs(1)
         self.assertEqual(self.products()[0][1], "1.0.0")
-        # The password in no file but config.ini: the registry, the installer's cache and temporary files, the
-        # users' and the machine's data.
+        # The password in no file but config.ini: the registry (exported, as the wineserver keeps it in memory),
+        # the installer's cache and temporary files, the users' and the machine's data.
+        exported = self.scene.path("registry.reg")
+        self.assertEqual(self.wine.wine("regedit", "/E", windows_path(exported)).status, 0)
         drive = os.path.join(PREFIX, "drive_c")
-        for top in [PREFIX] + [os.path.join(drive, *d) for d in (("windows", "Installer"), ("windows", "temp"),
-                                                                 ("ProgramData",), ("users",))]:
-            for directory, subdirectories, files in os.walk(top):
-                if directory == PREFIX:
-                    subdirectories.clear()
-                for name in files:
-                    path = os.path.join(directory, name)
-                    with open(path, "rb") as handle:
-                        data = handle.read()
-                    self.assertFalse(PASSWORD.encode() in data or PASSWORD.encode("utf-16-le") in data, path)
+        paths = [exported]
+        for top in [os.path.join(drive, "windows", "Installer"), os.path.join(drive, "windows", "temp"),
+                    os.path.join(drive, "ProgramData"), os.path.join(drive, "users")]:
+            paths += [os.path.join(directory, name) for directory, _, files in os.walk(top) for name in files]
+        for path in paths:
+            with open(path, "rb") as handle:
+                data = handle.read()
+            self.assertFalse(PASSWORD.encode() in data or PASSWORD.encode("utf-16-le") in data, path)
 
         self.step("upgrade to the newer version")
         self.assertEqual(self.msiexec("/i", '"%s"' % windows_path(newer), "/qn", "PARALELO=2"), 0)
