@@ -7,10 +7,11 @@
 
 namespace telva::test {
 
-UdpResponder::UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port)
+UdpResponder::UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port,
+                           std::optional<platform::Ipv4Address> other_address)
     : script_(std::move(script)) {
     if (socket_.Open() != 0 || socket_.Bind(port, address) != 0 || other_socket_.Open() != 0 ||
-        other_socket_.Bind(0, address) != 0) {
+        other_socket_.Bind(0, other_address.value_or(address)) != 0) {
         throw std::runtime_error("responder sockets cannot be opened");
     }
     port_ = socket_.LocalPort();

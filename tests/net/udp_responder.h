@@ -1,7 +1,7 @@
 #pragma once
 // A scripted SNMP peer for the client tests: a UDP socket on a loopback address that records every
 // datagram it receives and answers each with the datagrams its script gives, optionally late or from a
-// second socket (another port).
+// second socket (another port, or another address when one is given).
 
 #include "platform/udp.h"
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -26,8 +27,10 @@ class UdpResponder {
 public:
     using Script = std::function<std::vector<ScriptedAnswer>(const Bytes& request, int request_number)>;
 
-    // Listens on `address` at `port` (0: a free port of the system's choosing).
-    UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port = 0);
+    // Listens on `address` at `port` (0: a free port of the system's choosing); the second socket is bound
+    // to `other_address` (`address` when not given) at a free port.
+    UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port = 0,
+                 std::optional<platform::Ipv4Address> other_address = std::nullopt);
     ~UdpResponder();
     UdpResponder(const UdpResponder&) = delete;
     UdpResponder& operator=(const UdpResponder&) = delete;
