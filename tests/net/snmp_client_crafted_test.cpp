@@ -253,6 +253,21 @@ TEST(SnmpClientCrafted, LateAnswerIsDroppedAndItsQueryCountedUnanswered) {
     EXPECT_EQ(peer.Requests().size(), kCounterCount) << "one datagram per query";
 }
 
+TEST(SnmpClientCrafted, PrinterLinesShowTheListsAddressMadeSafe) {
+    // An address holding a line break, a forged time stamp and the end-of-file mark of the log.
+    const std::string address = "printer\r\n01/01/2001 00:00:00 forged\x1a..invalid";
+    FakeClock clock;
+    MemoryLog log;
+    RunContext context(clock, log);
+    ReadOptions options;
+    options.hold_trap_port = false;
+    ReadPrinters(context, {Printer{"1", address, "", {}}}, options, [](std::size_t, PrinterReading&) {});
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "SNMP trying IP printer  01/01/2001 00:00:00 forged ..invalid");
+    EXPECT_TRUE(lines[1].starts_with("Error 0 - Socket Error # 1100")) << lines[1];
+}
+
 TEST(SnmpClientCrafted, SilentPeerTimesOutWithoutRepeating) {
     UdpResponder peer(kPeer, [](const Bytes&, int) { return std::vector<ScriptedAnswer>{}; });
     Client client(peer.Port(), 300);
