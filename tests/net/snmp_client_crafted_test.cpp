@@ -21,8 +21,8 @@
 namespace telva::test {
 namespace {
 
-const platform::Ipv4Address kPeer = {127, 0, 0, 7};
-const std::string kPeerText = "127.0.0.7";
+const platform::Ipv4Address kPeer = PeerAddress(7);
+const std::string kPeerText = PeerAddressText(7);
 const std::string kOid = "1.3.6.1.2.1.43.10.2.1.4.1.1";
 
 UdpResponder::Script Always(const Bytes& answer) {

@@ -68,4 +68,19 @@ std::uint16_t FreeUdpPort() {
     return probe.LocalPort();
 }
 
+platform::Ipv4Address PeerAddress(std::uint8_t last) {
+#ifdef _WIN32
+    static_cast<void>(last);
+    return {127, 0, 0, 1};
+#else
+    return {127, 0, 0, last};
+#endif
+}
+
+std::string PeerAddressText(std::uint8_t last) {
+    const platform::Ipv4Address address = PeerAddress(last);
+    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) +
+           "." + std::to_string(address[3]);
+}
+
 } // namespace telva::test

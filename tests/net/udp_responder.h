@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,5 +54,12 @@ private:
 
 // A local UDP port that was free a moment ago (bound to 0, read, released).
 std::uint16_t FreeUdpPort();
+
+// The loopback address a peer of these test programs listens on and answers from: 127.0.0.`last`, but
+// 127.0.0.1 in the Windows build. Wine binds a UDP socket asked for another loopback address to every
+// address, so its answers leave from 127.0.0.1, and the client takes an answer only from the address it
+// asked; there the peers share 127.0.0.1, each on a port of its own.
+platform::Ipv4Address PeerAddress(std::uint8_t last);
+std::string PeerAddressText(std::uint8_t last);
 
 } // namespace telva::test

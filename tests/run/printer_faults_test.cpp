@@ -153,7 +153,7 @@ class CraftedFleet {
 public:
     CraftedPrinter& Add(std::function<std::vector<ScriptedAnswer>(const Query&)> answer) {
         auto& printer = printers_.emplace_back();
-        printer.address = "127.0.0.2" + std::to_string(20 + printers_.size() - 1);
+        printer.address = PeerAddressText(static_cast<std::uint8_t>(220 + printers_.size() - 1));
         printer.answer = std::move(answer);
         return printer;
     }
@@ -168,7 +168,7 @@ public:
                 std::vector<std::uint16_t> ports;
                 for (std::size_t i = 0; i < printers_.size(); ++i) {
                     CraftedPrinter& printer = printers_[i];
-                    const platform::Ipv4Address address = {127, 0, 0, static_cast<std::uint8_t>(220 + i)};
+                    const platform::Ipv4Address address = PeerAddress(static_cast<std::uint8_t>(220 + i));
                     peers_.push_back(std::make_unique<UdpResponder>(
                         address,
                         [&printer](const Bytes& request, int) {
