@@ -152,6 +152,7 @@ TEST_F(CheckRun, RefusedLoginOrMissingServerIsStatusTwo) {
     EXPECT_FALSE(unnamed.settings_problems.empty());
     const std::string table = CheckTable(unnamed);
     EXPECT_NE(table.find("Server URL    (none)\n"), std::string::npos) << "no URL made up: " << table;
+    EXPECT_NE(CheckJson(unnamed, "v").find("\"server_url\": null"), std::string::npos);
     EXPECT_TRUE(server().Endpoints().empty());
 }
 

@@ -91,16 +91,6 @@ TEST(CheckReportForms, TableCellsAndClosingLines) {
         std::string::npos)
         << table;
     EXPECT_EQ(table.find("secret-pass"), std::string::npos);
-
-    CheckReport unread = SampleReport();
-    unread.settings = Settings();
-    unread.settings.base_url = "http:///app/index.php/";
-    unread.logout = StepResult::Failed;
-    const std::string without = CheckTable(unread);
-    EXPECT_NE(without.find("Server URL    (none)\n"), std::string::npos) << without;
-    EXPECT_EQ(without.find("http:///"), std::string::npos);
-    EXPECT_NE(without.find("; the logout failed ("), std::string::npos) << without;
-    EXPECT_NE(CheckJson(unread, "v").find("\"server_url\": null"), std::string::npos);
 }
 
 TEST(CheckReportForms, JsonIsOneValidDocumentWithoutThePassword) {
