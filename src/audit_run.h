@@ -11,9 +11,6 @@
 
 namespace telva {
 
-// The SNMP community every printer is read with.
-inline constexpr const char* kCommunity = "quarno";
-
 // How a run went, for a caller that reports it (the one-off run of the command line).
 struct AuditOutcome {
     // Why the run did not end with its upload accepted (the login, the printer list or the upload), in
@@ -29,13 +26,5 @@ struct AuditOutcome {
 // Runs one audit with `context`: every step's line goes to its log. Never raises for a server or printer
 // failure (they are logged); an error that escapes (memory running out) ends the run.
 AuditOutcome RunAudit(RunContext& context);
-
-// The printers of the fetched data: its member "items", an object whose member values are the printers.
-// On a shape the run cannot use, `problem` says what was wrong and `printers` is not to be used.
-struct PrinterList {
-    std::vector<Printer> printers;
-    std::string problem; // empty when the list is usable
-};
-PrinterList ReadPrinterList(const JsonValue& data);
 
 } // namespace telva

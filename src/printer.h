@@ -1,12 +1,20 @@
 #pragma once
 // One printer of the contract as the server lists it, its six counters, and how each counter travels: the
-// member of the printer object that names its SNMP identifier, and the key of its upload field.
+// member of the printer object that names its SNMP identifier, and the key of its upload field; the
+// community every printer is read with; and the printer list read from the server's fetched data
+// (printer_list.cpp).
 
 #include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace telva {
+
+class JsonValue;
+
+// The SNMP community every printer is read with.
+inline constexpr const char* kCommunity = "quarno";
 
 inline constexpr std::size_t kCounterCount = 6;
 
@@ -42,11 +50,19 @@ inline constexpr std::array<const char*, 3 + kCounterCount> kPrinterMembers = {
 struct Printer {
     std::string id;      // "id": identifies the printer in the upload
     std::string address; // "ip": a dotted IPv4 address or a host name
-    std::string serial;  // "serial": read, not used
+    std::string serial;  // "serial": never sent; the check compares it with what the printer says
     std::array<std::string, kCounterCount> counter_oids;
 };
 
 // What a printer answered for each counter, in kCounterFields order; empty text where nothing was read.
 using CounterReadings = std::array<std::string, kCounterCount>;
+
+// The printers of the fetched data: its member "items", an object whose member values are the printers.
+// On a shape the run cannot use, `problem` says what was wrong and `printers` is not to be used.
+struct PrinterList {
+    std::vector<Printer> printers;
+    std::string problem; // empty when the list is usable
+};
+PrinterList ReadPrinterList(const JsonValue& data);
 
 } // namespace telva

@@ -1,8 +1,8 @@
 #include "printer_reader.h"
 
-#include "audit_run.h"
 #include "snmp/snmp_client.h"
 #include "snmp/snmp_error.h"
+#include "text/network_text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,11 +14,43 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace telva {
 namespace {
 
 using LineWriter = std::function<void(std::string)>;
+
+// One query of `oid`: what became of it, with the value (kept in `value`) or the error status it gave.
+QueryResult Ask(SnmpClient& client, const std::string& oid, const std::string& address, std::string& value,
+                std::int32_t& error_status) {
+    const bool read = client.QueryValue(oid, kCommunity, address, value);
+    if (!client.answered()) {
+        return client.refused() ? QueryResult::Refused : QueryResult::NoAnswer;
+    }
+    error_status = client.error_status();
+    return read ? QueryResult::Value : QueryResult::ErrorStatus;
+}
+
+bool Silent(QueryResult result) {
+    return result == QueryResult::NoAnswer || result == QueryResult::Refused;
+}
+
+// Asks the printer behind `client` its serial number, then its description. A silence ends the questions,
+// and so does an error: the counters already read keep their verdict, the answers not had stay NotAsked.
+void Identify(SnmpClient& client, const Printer& printer, PrinterReading& reading) {
+    for (const auto& [oid, answer] :
+         {std::pair{kSerialNumberOid, &reading.serial}, std::pair{kDescriptionOid, &reading.description}}) {
+        try {
+            answer->result = Ask(client, oid, printer.address, answer->text, answer->error_status);
+        } catch (const SnmpError&) {
+            return;
+        }
+        if (Silent(answer->result)) {
+            return;
+        }
+    }
+}
 
 // Reads the six counters of one printer; an error ends this printer's queries only. Its lines go to
 // `write`. A stop or shutdown found waiting before a query ends the printer's reading there and is kept in
@@ -29,8 +61,9 @@ PrinterReading ReadPrinter(const RunContext& context, const Printer& printer, co
     const auto started = std::chrono::steady_clock::now();
     PrinterReading result;
     std::optional<SnmpClient> client;
+    const std::string address = NetworkText(printer.address);
     try {
-        write("SNMP trying IP " + printer.address);
+        write("SNMP trying IP " + address);
         client.emplace(context.snmp, hold_trap_port);
         for (std::size_t k = 0; k < kCounterCount; ++k) {
             if (k > 0) {
@@ -39,30 +72,31 @@ PrinterReading ReadPrinter(const RunContext& context, const Printer& printer, co
                     return result;
                 }
             }
-            const bool value =
-                client->QueryValue(printer.counter_oids[k], kCommunity, printer.address, result.readings[k]);
+            result.results[k] = Ask(*client, printer.counter_oids[k], printer.address, result.readings[k],
+                                    result.error_status[k]);
             if (client->trap_port_in_use() && !trap_port_in_use) {
                 trap_port_in_use = true;
                 write(TrapPortInUseLine(context.snmp.trap_port));
             }
-            if (!client->answered()) {
-                result.results[k] = QueryResult::NoAnswer;
+            if (Silent(result.results[k])) {
                 if (options.stop_at_first_silence) {
                     break;
                 }
                 continue;
             }
             ++result.answered;
-            result.results[k] = value ? QueryResult::Value : QueryResult::ErrorStatus;
-            result.error_status[k] = client->error_status();
+        }
+        // Who answers, for the check; a stop waiting now skips the question (and no further printer is
+        // begun).
+        if (options.identify && result.answered > 0 && context.PendingStop() == StopRequest::None) {
+            Identify(*client, printer, result);
         }
         // A printer that left queries unanswered is not reported as read: its readings are missing.
         if (result.answered == kCounterCount) {
-            write("SNMP OK IP " + printer.address);
+            write("SNMP OK IP " + address);
         } else {
-            write("SNMP no answer IP " + printer.address + ": " +
-                  std::to_string(kCounterCount - result.answered) + " of " + std::to_string(kCounterCount) +
-                  " queries unanswered");
+            write("SNMP no answer IP " + address + ": " + std::to_string(kCounterCount - result.answered) +
+                  " of " + std::to_string(kCounterCount) + " queries unanswered");
         }
     } catch (const std::exception& error) {
         const std::int32_t status = client ? client->error_status() : 0;

@@ -17,12 +17,24 @@
 
 namespace telva {
 
-// What became of one counter's query.
+// What became of one query.
 enum class QueryResult : std::uint8_t {
     NotAsked,    // a stop, an error or an earlier unanswered query left it out
-    NoAnswer,    // nothing came back within the wait (or the datagram was refused)
+    NoAnswer,    // nothing came back within the wait
+    Refused,     // the datagram was refused at once (nothing listens on the printer's SNMP port): no answer
     Value,       // an answer with error status 0: its value is the reading
     ErrorStatus, // an answer with another error status (an identifier the printer lacks): no reading
+};
+
+// What the check asks a printer that answered about itself: the device description and the serial number.
+inline constexpr const char* kDescriptionOid = "1.3.6.1.2.1.1.1.0";
+inline constexpr const char* kSerialNumberOid = "1.3.6.1.2.1.43.5.1.1.17.1";
+
+// One such query's result, and the text or error status it gave.
+struct IdentityAnswer {
+    QueryResult result = QueryResult::NotAsked;
+    std::string text; // with QueryResult::Value
+    std::int32_t error_status = 0;
 };
 
 // What reading one printer gave.
@@ -38,6 +50,9 @@ struct PrinterReading {
     // All its queries were made (or an error ended them). False for a printer that a stop or shutdown left
     // unread or cut short: the readings taken before it stay.
     bool finished = false;
+    // Asked only with ReadOptions::identify, of a printer that answered a counter query.
+    IdentityAnswer description;
+    IdentityAnswer serial;
 };
 
 struct ReadOutcome {
@@ -52,6 +67,9 @@ struct ReadOptions {
     bool stop_at_first_silence = false;
     // Whether the local trap port is held while printers are read, as the service does.
     bool hold_trap_port = true;
+    // After the counters, a printer that answered one of them is asked its serial number and description
+    // the same way (the check shows who answers; the service asks nothing more).
+    bool identify = false;
 };
 
 // Reads `printers` with up to `options.parallel` of them at the same time (1: one after the other, on this

@@ -1,15 +1,28 @@
 #include "console/check.h"
 
-#include "audit_run.h"
 #include "server/api_endpoints.h"
 #include "site/collected_lines.h"
 #include "site/settings.h"
+#include "text/ascii.h"
 
 #include <algorithm>
 #include <chrono>
 
 namespace telva {
 namespace {
+
+// A serial number without the blanks and control characters around it (printers pad theirs with spaces or
+// NUL bytes).
+std::string_view TrimSerial(std::string_view serial) {
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; };
+    while (!serial.empty() && blank(serial.front())) {
+        serial.remove_prefix(1);
+    }
+    while (!serial.empty() && blank(serial.back())) {
+        serial.remove_suffix(1);
+    }
+    return serial;
+}
 
 void Append(std::vector<std::string>& to, std::vector<std::string> lines) {
     to.insert(to.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
@@ -27,7 +40,10 @@ PrinterVerdict VerdictOf(const PrinterReading& reading) {
     if (reading.answered == kCounterCount) {
         return PrinterVerdict::Read;
     }
-    return reading.answered > 0 ? PrinterVerdict::Partial : PrinterVerdict::NoAnswer;
+    if (reading.answered > 0) {
+        return PrinterVerdict::Partial;
+    }
+    return reading.results[0] == QueryResult::Refused ? PrinterVerdict::Refused : PrinterVerdict::NoAnswer;
 }
 
 const char* PrinterOutcome(const PrinterReading& reading) {
@@ -38,6 +54,8 @@ const char* PrinterOutcome(const PrinterReading& reading) {
         return "partial";
     case PrinterVerdict::NoAnswer:
         return "no answer";
+    case PrinterVerdict::Refused:
+        return "refused";
     case PrinterVerdict::Error:
         return "error";
     case PrinterVerdict::NotRead:
@@ -46,13 +64,31 @@ const char* PrinterOutcome(const PrinterReading& reading) {
     return "not read";
 }
 
+std::string_view PrinterSerial(const PrinterReading& reading) {
+    return reading.serial.result == QueryResult::Value ? TrimSerial(reading.serial.text) : std::string_view();
+}
+
+std::string_view PrinterModel(const PrinterReading& reading) {
+    return reading.description.result == QueryResult::Value ? std::string_view(reading.description.text)
+                                                            : std::string_view();
+}
+
+std::optional<bool> SerialMatches(const PrinterCheck& check) {
+    const std::string_view listed = TrimSerial(check.printer.serial);
+    const std::string_view answered = PrinterSerial(check.reading);
+    if (listed.empty() || answered.empty()) {
+        return std::nullopt;
+    }
+    return EqualsIgnoringAsciiCase(listed, answered);
+}
+
 int CheckReport::ExitStatus() const {
     if (!failure.empty() || !settings_problems.empty() || login != StepResult::Ok ||
         printer_list != StepResult::Ok) {
         return 2;
     }
     const bool all_read = std::all_of(printers.begin(), printers.end(), [](const PrinterCheck& check) {
-        return VerdictOf(check.reading) == PrinterVerdict::Read;
+        return VerdictOf(check.reading) == PrinterVerdict::Read && SerialMatches(check) != false;
     });
     return all_read ? 0 : 1;
 }
@@ -120,6 +156,7 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
         read_options.parallel = report.parallel;
         read_options.stop_at_first_silence = true;
         read_options.hold_trap_port = false; // the service's business, and a privileged port
+        read_options.identify = true;
         const ReadOutcome outcome =
             ReadPrinters(context, list.printers, read_options, [&](std::size_t i, PrinterReading& reading) {
                 report.printers[i].reading = std::move(reading);

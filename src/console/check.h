@@ -1,7 +1,8 @@
 #pragma once
 // The technician's check of an installation: the settings in effect, a login, the printer list, every
-// printer's six counters read at the same time as many others, a logout; nothing is uploaded and nothing is
-// written to the daily log (the run context's log only collects the server calls' lines for the report).
+// printer's six counters read at the same time as many others (and, of a printer that answered, its serial
+// number and description, to show who answers at each address), a logout; nothing is uploaded and nothing
+// is written to the daily log (the run context's log only collects the server calls' lines for the report).
 
 #include "printer.h"
 #include "printer_reader.h"
@@ -11,7 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace telva {
@@ -30,14 +33,26 @@ struct PrinterCheck {
 enum class PrinterVerdict {
     Read,     // every query answered (an answer with an error status is an answer)
     Partial,  // some queries answered, then one was not
-    NoAnswer, // the first query was not answered
+    NoAnswer, // the first query was not answered within the wait
+    Refused,  // the first query was refused at once: the address is up, nothing listens for SNMP
     Error,    // an error ended the queries (a name that does not resolve, a socket that fails)
     NotRead,  // a stop came first
 };
 PrinterVerdict VerdictOf(const PrinterReading& reading);
 
-// The verdict's word: "read", "partial", "no answer", "error" or "not read".
+// The verdict's word: "read", "partial", "no answer", "refused", "error" or "not read".
 const char* PrinterOutcome(const PrinterReading& reading);
+
+// The serial number the printer gave, without surrounding blanks; empty when it gave none (an error
+// status, no answer to that query, an empty text, or not asked).
+std::string_view PrinterSerial(const PrinterReading& reading);
+
+// The description the printer gave (its model, as a rule); empty when it gave none.
+std::string_view PrinterModel(const PrinterReading& reading);
+
+// Whether the printer's serial number is the one the server lists, compared without regard to ASCII
+// letter case and surrounding blanks; none when either is missing.
+std::optional<bool> SerialMatches(const PrinterCheck& check);
 
 struct CheckReport {
     std::string settings_file;
@@ -54,7 +69,8 @@ struct CheckReport {
     bool interrupted = false;
     std::string failure; // why the check could not reach the printers, or the settings' problem
 
-    // 0 every printer read, 1 some printers not read, 2 the settings, the server or the login failed.
+    // 0 every printer read, 1 some printers not read or a printer's serial number differs from the list's,
+    // 2 the settings, the server or the login failed.
     int ExitStatus() const;
 };
 

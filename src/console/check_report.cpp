@@ -1,10 +1,13 @@
 #include "console/check_report.h"
 
+#include "text/ascii.h"
 #include "text/json_writer.h"
+#include "text/network_text.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace telva {
 namespace {
@@ -27,41 +30,47 @@ std::size_t Characters(std::string_view text) {
         text.begin(), text.end(), [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) != 0x80; }));
 }
 
-// `text` with its control characters made '?' (a line break, CR LF or LF, a blank), so that what a server
-// or printer sent cannot move the console's cursor or split a line.
-std::string Printable(std::string_view text) {
-    std::string printable;
-    printable.reserve(text.size());
+// Text for one line of the console: the program's own two-line texts (a socket error's code and words)
+// joined by a space, and whatever came from the network made safe by the one rule for such text.
+std::string OneLine(std::string_view text) {
+    std::string joined;
+    joined.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<std::uint8_t>(text[i]);
-        if (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        if (byte == '\n') {
-            printable.push_back(' ');
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            joined.push_back(' ');
+            ++i;
         } else {
-            printable.push_back(byte < 0x20 || byte == 0x7F ? '?' : text[i]);
+            joined.push_back(text[i]);
         }
     }
-    return printable;
+    return NetworkText(joined);
 }
 
-// `text` made safe for one table cell: printable, and a text longer than the cell limit ends in "..."
-// within it.
+// `text` made safe and fitted to one table cell: a text longer than the cell limit ends in "..." within it.
 std::string Cell(std::string_view text) {
-    const std::string printable = Printable(text);
+    const std::string safe = NetworkText(text);
     std::string cell;
     std::size_t characters = 0;
-    for (std::size_t i = 0; i < printable.size(); ++i) {
-        if ((static_cast<std::uint8_t>(printable[i]) & 0xC0) != 0x80) {
-            if (characters == kTableCellLimit - 3 && Characters(std::string_view(printable).substr(i)) > 3) {
+    for (std::size_t i = 0; i < safe.size(); ++i) {
+        if ((static_cast<std::uint8_t>(safe[i]) & 0xC0) != 0x80) {
+            if (characters == kTableCellLimit - 3 && Characters(std::string_view(safe).substr(i)) > 3) {
                 return cell + "...";
             }
             ++characters;
         }
-        cell.push_back(printable[i]);
+        cell.push_back(safe[i]);
     }
     return cell;
+}
+
+// An SNMP error status by its name: tooBig, noSuchName, badValue, readOnly, genErr, else "error N".
+std::string ErrorStatusName(std::int32_t status) {
+    static constexpr std::array<const char*, 5> kNames = {"tooBig", "noSuchName", "badValue", "readOnly",
+                                                          "genErr"};
+    if (status >= 1 && status <= static_cast<std::int32_t>(kNames.size())) {
+        return kNames[static_cast<std::size_t>(status - 1)];
+    }
+    return "error " + std::to_string(status);
 }
 
 std::string ReadingCell(const PrinterReading& reading, std::size_t k) {
@@ -69,13 +78,22 @@ std::string ReadingCell(const PrinterReading& reading, std::size_t k) {
     case QueryResult::Value:
         return Cell(reading.readings[k]);
     case QueryResult::ErrorStatus:
-        return "err:" + std::to_string(reading.error_status[k]);
+        return ErrorStatusName(reading.error_status[k]);
     case QueryResult::NoAnswer:
+    case QueryResult::Refused:
         return "-";
     case QueryResult::NotAsked:
         break;
     }
     return {};
+}
+
+// What a printer said of itself: the text, "-" when it was asked and gave none, nothing when not asked.
+std::string IdentityCell(const IdentityAnswer& answer, std::string_view text) {
+    if (answer.result == QueryResult::NotAsked) {
+        return {};
+    }
+    return text.empty() ? "-" : Cell(text);
 }
 
 const char* QueryWord(QueryResult result) {
@@ -86,23 +104,39 @@ const char* QueryWord(QueryResult result) {
         return "error";
     case QueryResult::NoAnswer:
         return "no answer";
+    case QueryResult::Refused:
+        return "refused";
     case QueryResult::NotAsked:
         break;
     }
     return "skipped";
 }
 
+// "serial differs: server S1, printer S2" for a printer whose serial number is not the list's; else empty.
+std::string SerialDifference(const PrinterCheck& check) {
+    if (SerialMatches(check) != false) {
+        return {};
+    }
+    return "serial differs: server " + NetworkText(TrimBlanks(check.printer.serial)) + ", printer " +
+           NetworkText(PrinterSerial(check.reading));
+}
+
 struct Tally {
     std::size_t read = 0;
     std::size_t partial = 0;
-    std::size_t no_answer = 0;
+    std::size_t no_answer = 0; // refused ones included, as the service's summary counts them
+    std::size_t refused = 0;
     std::size_t error = 0;
     std::size_t not_read = 0;
+    std::size_t serial_differs = 0;
 };
 
 Tally Count(const CheckReport& report) {
     Tally tally;
     for (const PrinterCheck& check : report.printers) {
+        if (SerialMatches(check) == false) {
+            ++tally.serial_differs;
+        }
         switch (VerdictOf(check.reading)) {
         case PrinterVerdict::Read:
             ++tally.read;
@@ -112,6 +146,10 @@ Tally Count(const CheckReport& report) {
             break;
         case PrinterVerdict::NoAnswer:
             ++tally.no_answer;
+            break;
+        case PrinterVerdict::Refused:
+            ++tally.no_answer;
+            ++tally.refused;
             break;
         case PrinterVerdict::Error:
             ++tally.error;
@@ -127,30 +165,37 @@ Tally Count(const CheckReport& report) {
 void AddLine(std::string& out, std::string_view label, std::string_view value) {
     out.append(label);
     out.append(14 - std::min<std::size_t>(label.size(), 13), ' ');
-    out.append(Printable(value));
+    out.append(OneLine(value));
     out.push_back('\n');
 }
 
-// The table's rows, header first, as cells.
+// The table's rows, header first, as cells. Ids and addresses are whole: a row must name its printer.
 std::vector<std::vector<std::string>> Rows(const CheckReport& report) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> header = {"#", "id", "address"};
     for (const CounterField& field : kCounterFields) {
         header.emplace_back(field.upload_key);
     }
-    header.emplace_back("outcome");
-    header.emplace_back("time");
+    for (const char* title : {"serial", "model", "outcome", "time"}) {
+        header.emplace_back(title);
+    }
     rows.push_back(std::move(header));
     for (std::size_t i = 0; i < report.printers.size(); ++i) {
         const PrinterCheck& check = report.printers[i];
-        std::vector<std::string> row = {std::to_string(i), Cell(check.printer.id),
-                                        Cell(check.printer.address)};
+        const PrinterReading& reading = check.reading;
+        std::vector<std::string> row = {std::to_string(i), NetworkText(check.printer.id),
+                                        NetworkText(check.printer.address)};
         for (std::size_t k = 0; k < kCounterCount; ++k) {
-            row.push_back(ReadingCell(check.reading, k));
+            row.push_back(ReadingCell(reading, k));
         }
-        row.emplace_back(check.reading.error.empty() ? PrinterOutcome(check.reading)
-                                                     : Printable(check.reading.error));
-        row.push_back(check.reading.finished ? SecondsText(check.reading.elapsed.count()) + "s" : "");
+        row.push_back(IdentityCell(reading.serial, PrinterSerial(reading)));
+        row.push_back(IdentityCell(reading.description, PrinterModel(reading)));
+        std::string outcome = reading.error.empty() ? PrinterOutcome(reading) : OneLine(reading.error);
+        if (const std::string difference = SerialDifference(check); !difference.empty()) {
+            outcome += ", " + difference;
+        }
+        row.push_back(std::move(outcome));
+        row.push_back(reading.finished ? SecondsText(reading.elapsed.count()) + "s" : "");
         rows.push_back(std::move(row));
     }
     return rows;
@@ -183,12 +228,53 @@ std::string SummaryText(const CheckReport& report) {
     const Tally tally = Count(report);
     std::string text = std::to_string(report.printers.size()) + " printers: " + std::to_string(tally.read) +
                        " read, " + std::to_string(tally.partial) + " partial, " +
-                       std::to_string(tally.no_answer) + " no answer, " + std::to_string(tally.error) +
-                       " failed";
+                       std::to_string(tally.no_answer) + " no answer";
+    if (tally.refused > 0) {
+        text += " (" + std::to_string(tally.refused) + " refused)";
+    }
+    text += ", " + std::to_string(tally.error) + " failed";
     if (tally.not_read > 0) {
         text += ", " + std::to_string(tally.not_read) + " not read (interrupted)";
     }
+    if (tally.serial_differs > 0) {
+        text += ", " + std::to_string(tally.serial_differs) + " serial differs";
+    }
     return text;
+}
+
+// The result line's words after "Result: ".
+std::string ResultText(const CheckReport& report) {
+    std::string text;
+    switch (report.ExitStatus()) {
+    case 0:
+        text = "every printer read";
+        break;
+    case 1: {
+        const Tally tally = Count(report);
+        const bool all_read = tally.read == report.printers.size();
+        text = all_read ? "" : "some printers not read";
+        if (tally.serial_differs > 0) {
+            text += (all_read ? "" : ", ") + std::to_string(tally.serial_differs) + " serial differs";
+        }
+        break;
+    }
+    default:
+        text = "the check failed: " + (report.failure.empty() ? std::string("the settings need attention")
+                                                              : OneLine(report.failure));
+        break;
+    }
+    if (report.logout == StepResult::Failed) {
+        text += "; the logout failed";
+    }
+    return text;
+}
+
+// The server URL when the settings name a server; none otherwise (the derived URL would be made up).
+std::optional<std::string> ServerUrl(const Settings& settings) {
+    if (TrimBlanks(settings.server_address).empty()) {
+        return std::nullopt;
+    }
+    return settings.base_url;
 }
 
 void AddMember(std::string& out, std::string_view name, std::string_view text, bool last = false) {
@@ -205,6 +291,21 @@ void AddNumber(std::string& out, std::string_view name, std::string_view number,
     out += last ? "" : ", ";
 }
 
+// A member whose value is a text or null.
+void AddOptional(std::string& out, std::string_view name, const std::optional<std::string>& text,
+                 bool last = false) {
+    if (text) {
+        AddMember(out, name, *text, last);
+    } else {
+        AddNumber(out, name, "null", last);
+    }
+}
+
+// What the printer said of itself, made safe; none when it gave no text.
+std::optional<std::string> IdentityText(std::string_view text) {
+    return text.empty() ? std::nullopt : std::optional<std::string>(NetworkText(text));
+}
+
 } // namespace
 
 std::string SecondsText(long long milliseconds) {
@@ -217,10 +318,11 @@ std::string CheckTable(const CheckReport& report) {
     std::string out;
     const Settings& settings = report.settings;
     AddLine(out, "Settings file", report.settings_file);
-    AddLine(out, "Server URL", settings.base_url);
+    AddLine(out, "Server URL", ServerUrl(settings).value_or("(none)"));
     AddLine(out, "Contract", settings.contract_number);
     AddLine(out, "Time of day", settings.schedule_time);
     AddLine(out, "User", settings.user_name);
+    AddLine(out, "Parallel", std::to_string(settings.parallel));
     for (const std::string& problem : report.settings_problems) {
         AddLine(out, "Problem", problem);
     }
@@ -233,7 +335,8 @@ std::string CheckTable(const CheckReport& report) {
     }
     if (report.printer_list == StepResult::Ok) {
         AddLine(out, "Reading",
-                std::to_string(report.parallel) + " at a time, " + std::to_string(report.wait_seconds) +
+                std::to_string(report.parallel) + " printers at a time (the service: " +
+                    std::to_string(settings.parallel) + "), " + std::to_string(report.wait_seconds) +
                     " s per query; a printer that leaves a query unanswered is asked no more");
         out.push_back('\n');
         AppendTable(out, Rows(report));
@@ -245,26 +348,14 @@ std::string CheckTable(const CheckReport& report) {
     if (report.login == StepResult::Failed || report.printer_list == StepResult::Failed ||
         report.logout == StepResult::Failed) {
         for (const std::string& message : report.messages) {
-            out += "  " + Printable(message) + "\n";
+            out += "  " + OneLine(message) + "\n";
         }
     }
     out.push_back('\n');
     if (report.printer_list == StepResult::Ok) {
         out += SummaryText(report) + "; nothing uploaded\n";
     }
-    switch (report.ExitStatus()) {
-    case 0:
-        out += "Result: every printer read";
-        break;
-    case 1:
-        out += "Result: some printers not read";
-        break;
-    default:
-        out +=
-            "Result: the check failed: " +
-            (report.failure.empty() ? std::string("the settings need attention") : Printable(report.failure));
-        break;
-    }
+    out += "Result: " + ResultText(report);
     out += " (" + SecondsText(report.elapsed.count()) + " s)\n";
     return out;
 }
@@ -274,10 +365,11 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     AddMember(out, "version", version, true);
     out += ",\n  \"settings\": {";
     AddMember(out, "file", report.settings_file);
-    AddMember(out, "server_url", report.settings.base_url);
+    AddOptional(out, "server_url", ServerUrl(report.settings));
     AddMember(out, "contract", report.settings.contract_number);
     AddMember(out, "time_of_day", report.settings.schedule_time);
     AddMember(out, "user", report.settings.user_name);
+    AddNumber(out, "parallel", std::to_string(report.settings.parallel));
     out += "\"problems\": [";
     for (std::size_t i = 0; i < report.settings_problems.size(); ++i) {
         out += i > 0 ? ", " : "";
@@ -290,7 +382,7 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     out += "},\n  \"messages\": [";
     for (std::size_t i = 0; i < report.messages.size(); ++i) {
         out += i > 0 ? ", " : "";
-        AppendJsonString(out, report.messages[i]);
+        AppendJsonString(out, NetworkText(report.messages[i]));
     }
     out += "],\n  ";
     AddNumber(out, "per_query_wait_seconds", std::to_string(report.wait_seconds));
@@ -301,9 +393,13 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
         const PrinterReading& reading = check.reading;
         out += i > 0 ? ",\n    {" : "\n    {";
         AddNumber(out, "position", std::to_string(i));
-        AddMember(out, "id", check.printer.id);
-        AddMember(out, "address", check.printer.address);
+        AddMember(out, "id", NetworkText(check.printer.id));
+        AddMember(out, "address", NetworkText(check.printer.address));
         AddMember(out, "outcome", PrinterOutcome(reading));
+        AddOptional(out, "model", IdentityText(PrinterModel(reading)));
+        AddOptional(out, "serial", IdentityText(PrinterSerial(reading)));
+        const std::optional<bool> matches = SerialMatches(check);
+        AddNumber(out, "serial_matches", matches ? (*matches ? "true" : "false") : "null");
         out += "\"error\": ";
         if (reading.error.empty()) {
             out += "null";
@@ -316,16 +412,18 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
         for (std::size_t k = 0; k < kCounterCount; ++k) {
             out += k > 0 ? ",\n      {" : "\n      {";
             AddMember(out, "key", kCounterFields[k].upload_key);
-            AddMember(out, "oid", check.printer.counter_oids[k]);
+            AddMember(out, "oid", NetworkText(check.printer.counter_oids[k]));
             AddMember(out, "status", QueryWord(reading.results[k]));
-            out += "\"value\": ";
-            if (reading.results[k] == QueryResult::Value) {
-                AppendJsonString(out, reading.readings[k]);
-            } else {
-                out += "null";
-            }
-            out += ", ";
-            AddNumber(out, "error_status", std::to_string(reading.error_status[k]), true);
+            AddOptional(out, "value",
+                        reading.results[k] == QueryResult::Value
+                            ? std::optional<std::string>(NetworkText(reading.readings[k]))
+                            : std::nullopt);
+            AddNumber(out, "error_status", std::to_string(reading.error_status[k]));
+            AddOptional(out, "error_name",
+                        reading.results[k] == QueryResult::ErrorStatus
+                            ? std::optional<std::string>(ErrorStatusName(reading.error_status[k]))
+                            : std::nullopt,
+                        true);
             out += "}";
         }
         out += "]}";
@@ -337,14 +435,17 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     AddNumber(out, "read", std::to_string(tally.read));
     AddNumber(out, "partial", std::to_string(tally.partial));
     AddNumber(out, "no_answer", std::to_string(tally.no_answer));
+    AddNumber(out, "refused", std::to_string(tally.refused));
     AddNumber(out, "error", std::to_string(tally.error));
     AddNumber(out, "not_read", std::to_string(tally.not_read));
+    AddNumber(out, "serial_differs", std::to_string(tally.serial_differs));
     AddNumber(out, "seconds", SecondsText(report.elapsed.count()), true);
     out += "},\n  ";
     AddNumber(out, "status", std::to_string(report.ExitStatus()), true);
     out += ",\n  \"failure\": ";
     if (report.ExitStatus() == 2) {
-        AppendJsonString(out, report.failure.empty() ? "the settings need attention" : report.failure);
+        AppendJsonString(out, report.failure.empty() ? "the settings need attention"
+                                                     : NetworkText(report.failure));
     } else {
         out += "null";
     }

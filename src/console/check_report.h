@@ -9,9 +9,11 @@
 
 namespace telva {
 
-// The settings, the steps, one row per printer (position, id, address, the six readings, outcome, time) and
-// the closing lines. A reading cell holds the value, "err:N" for an answer with error status N, "-" for no
-// answer, and nothing for a query not made; cells are cut to kTableCellLimit characters.
+// The settings, the steps, one row per printer (position, id, address, the six readings, serial, model,
+// outcome, time) and the closing lines. A reading cell holds the value, the error status's name for an
+// answer with one ("noSuchName"), "-" for no answer, and nothing for a query not made. Ids and addresses
+// are whole; readings, serial numbers and models are cut to kTableCellLimit characters. Text from the
+// network is made safe (NetworkText) before it is shown.
 std::string CheckTable(const CheckReport& report);
 
 inline constexpr std::size_t kTableCellLimit = 24;

@@ -41,7 +41,7 @@ public:
 
     // Receives one datagram from any sender without blocking. A datagram longer than `capacity` is
     // dropped and gives 10040; a refusal of an earlier datagram gives 10054; nothing waiting gives 10035.
-    // The sender's address and port are stored where given.
+    // The sender's address and port are stored where given, for a dropped datagram too.
     int ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
                     Ipv4Address* sender_address = nullptr, std::uint16_t* sender_port = nullptr);
 

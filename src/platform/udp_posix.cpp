@@ -153,16 +153,16 @@ int UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size
         const ssize_t result = recvfrom(static_cast<int>(handle_), buffer, capacity, MSG_DONTWAIT | MSG_TRUNC,
                                         reinterpret_cast<sockaddr*>(&sender), &sender_length);
         if (result >= 0) {
-            if (static_cast<std::size_t>(result) > capacity) {
-                return kWsaMessageSize; // the datagram is gone, as on Windows
-            }
-            received = static_cast<std::size_t>(result);
             if (sender_address != nullptr) {
                 std::memcpy(sender_address->data(), &sender.sin_addr, sender_address->size());
             }
             if (sender_port != nullptr) {
                 *sender_port = ntohs(sender.sin_port);
             }
+            if (static_cast<std::size_t>(result) > capacity) {
+                return kWsaMessageSize; // the datagram is gone, as on Windows
+            }
+            received = static_cast<std::size_t>(result);
             return 0;
         }
         if (errno == EINTR) {

@@ -116,16 +116,20 @@ int UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t capacity, std::size
     const int length = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
     const int result = recvfrom(Handle(handle_), reinterpret_cast<char*>(buffer), length, 0,
                                 reinterpret_cast<sockaddr*>(&sender), &sender_length);
-    if (result == SOCKET_ERROR) {
-        return WSAGetLastError();
+    const int code = result == SOCKET_ERROR ? WSAGetLastError() : 0;
+    // A datagram cut to the buffer (10040) still names its sender.
+    if (code == 0 || code == WSAEMSGSIZE) {
+        if (sender_address != nullptr) {
+            std::memcpy(sender_address->data(), &sender.sin_addr, sender_address->size());
+        }
+        if (sender_port != nullptr) {
+            *sender_port = ntohs(sender.sin_port);
+        }
+    }
+    if (code != 0) {
+        return code;
     }
     received = static_cast<std::size_t>(result);
-    if (sender_address != nullptr) {
-        std::memcpy(sender_address->data(), &sender.sin_addr, sender_address->size());
-    }
-    if (sender_port != nullptr) {
-        *sender_port = ntohs(sender.sin_port);
-    }
     return 0;
 }
 

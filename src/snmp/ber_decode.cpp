@@ -211,7 +211,8 @@ void DecodeMessage(const std::uint8_t* data, std::size_t size, SnmpMessage& repl
 
     reply.version = DecimalValue(ReadItem(data, size, pos).text);
     reply.community = ReadItem(data, size, pos).text;
-    ReadItem(data, size, pos); // PDU header
+    const Item pdu = ReadItem(data, size, pos);
+    reply.pdu_type = pdu.readable ? pdu.tag : 0;
     reply.request_id = DecimalValue(ReadItem(data, size, pos).text);
     reply.error_status = DecimalValue(ReadItem(data, size, pos).text);
     reply.error_index = DecimalValue(ReadItem(data, size, pos).text);

@@ -11,8 +11,9 @@
 
 namespace telva {
 
-// Decodes `size` bytes at `data` into `reply`: version, community, request_id, error_status and error_index
-// are set, and each decoded binding is appended to bindings.
+// Decodes `size` bytes at `data` into `reply`: version, community, pdu_type (the PDU's tag, 0 when it does
+// not fit), request_id, error_status and error_index are set, and each decoded binding is appended to
+// bindings.
 void DecodeMessage(const std::uint8_t* data, std::size_t size, SnmpMessage& reply);
 
 // Decodes reply.datagram into reply.

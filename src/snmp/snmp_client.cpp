@@ -6,6 +6,8 @@
 #include "snmp/host_address.h"
 #include "snmp/snmp_error.h"
 
+#include <algorithm>
+
 namespace telva {
 namespace {
 
@@ -82,9 +84,37 @@ void SnmpClient::OpenSockets() {
     }
 }
 
+void SnmpClient::RecordAsked(const platform::Ipv4Address& address, std::uint16_t port) {
+    if (address != asked_address_ || port != asked_port_) {
+        asked_.clear();
+        asked_address_ = address;
+        asked_port_ = port;
+    }
+    for (const VariableBinding& binding : request_.bindings) {
+        if (std::find(asked_.begin(), asked_.end(), binding.oid) == asked_.end()) {
+            asked_.push_back(binding.oid);
+        }
+    }
+}
+
+bool SnmpClient::IsLateAnswer() const {
+    if (reply_.pdu_type != kPduGetResponse) {
+        return false;
+    }
+    const auto names = [this](const std::string& oid) {
+        return std::any_of(reply_.bindings.begin(), reply_.bindings.end(),
+                           [&oid](const VariableBinding& binding) { return binding.oid == oid; });
+    };
+    const bool names_current =
+        std::any_of(request_.bindings.begin(), request_.bindings.end(),
+                    [&](const VariableBinding& binding) { return names(binding.oid); });
+    return !names_current && std::any_of(asked_.begin(), asked_.end(), names);
+}
+
 bool SnmpClient::SendRequest() {
     reply_ = EmptyMessage(request_.host, request_.community);
     answered_ = false;
+    refused_ = false;
     request_.datagram = EncodeMessage(request_);
 
     platform::Ipv4Address address{};
@@ -106,33 +136,60 @@ bool SnmpClient::SendRequest() {
     if (sent < datagram.size()) {
         throw SnmpError(kNotAllSentMessage);
     }
+    RecordAsked(address, request_.port);
 
     // One bounded wait; nothing is ever sent again.
-    bool ready = false;
-    if (const int code = request_socket_.WaitReadable(timing_.receive_timeout_ms, ready); code != 0) {
-        RaiseSocketError(code);
-    }
-    if (!ready) {
-        return false;
-    }
+    const auto wait_ms = static_cast<std::uint32_t>(std::max<std::int32_t>(timing_.receive_timeout_ms, 0));
+    answered_ = AwaitAnswer(address, request_.port, Deadline::In(wait_ms));
+    return answered_ && reply_.error_status == 0;
+}
+
+bool SnmpClient::AwaitAnswer(const platform::Ipv4Address& address, std::uint16_t port,
+                             const Deadline& deadline) {
     receive_buffer_.resize(kReceiveBufferSize);
-    std::size_t received = 0;
-    if (const int code =
-            request_socket_.ReceiveFrom(receive_buffer_.data(), receive_buffer_.size(), received);
-        code != 0) {
-        if (code == platform::kWsaConnectionReset || code == platform::kWsaWouldBlock) {
-            return false; // a refusal of the datagram (or nothing left to read): no answer
+    for (;;) {
+        bool ready = false;
+        if (const int code =
+                request_socket_.WaitReadable(static_cast<std::int32_t>(deadline.NextWaitMs()), ready);
+            code != 0) {
+            RaiseSocketError(code);
         }
-        RaiseSocketError(code);
+        if (!ready) {
+            if (deadline.Expired()) {
+                return false;
+            }
+            continue;
+        }
+        std::size_t received = 0;
+        platform::Ipv4Address sender{};
+        std::uint16_t sender_port = 0;
+        const int code = request_socket_.ReceiveFrom(receive_buffer_.data(), receive_buffer_.size(), received,
+                                                     &sender, &sender_port);
+        if (code == platform::kWsaConnectionReset) {
+            refused_ = true; // the datagram was refused: no answer
+            return false;
+        }
+        const bool from_printer = sender == address && sender_port == port;
+        if (code == platform::kWsaWouldBlock) {
+            continue; // nothing left to read after all
+        }
+        if (code != 0 && !(code == platform::kWsaMessageSize && !from_printer)) {
+            RaiseSocketError(code);
+        }
+        if (!from_printer) {
+            continue; // another sender's datagram, read or too long: not the answer
+        }
+        if (received == 0) {
+            return false;
+        }
+        reply_.datagram.assign(receive_buffer_.begin(),
+                               receive_buffer_.begin() + static_cast<std::ptrdiff_t>(received));
+        DecodeMessage(reply_);
+        if (!IsLateAnswer()) {
+            return true;
+        }
+        reply_ = EmptyMessage(request_.host, request_.community);
     }
-    if (received == 0) {
-        return false;
-    }
-    answered_ = true;
-    reply_.datagram.assign(receive_buffer_.begin(),
-                           receive_buffer_.begin() + static_cast<std::ptrdiff_t>(received));
-    DecodeMessage(reply_);
-    return reply_.error_status == 0;
 }
 
 } // namespace telva

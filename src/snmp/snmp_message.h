@@ -20,6 +20,7 @@ inline constexpr std::uint8_t kTagTimeTicks = 0x43;
 inline constexpr std::uint8_t kTagOpaque = 0x44;
 inline constexpr std::uint8_t kTagCounter64 = 0x46;
 inline constexpr std::uint8_t kPduGetRequest = 0xA0;
+inline constexpr std::uint8_t kPduGetResponse = 0xA2;
 
 inline constexpr std::uint16_t kSnmpPort = 161;
 

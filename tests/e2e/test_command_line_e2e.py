@@ -195,7 +195,7 @@ class RunTest(unittest.TestCase):
         settings = dict(document["settings"])
         self.assertTrue(settings.pop("server_url").startswith("http://%s/" % self.server.address), document["settings"])
         self.assertEqual(settings, {"file": config_path, "contract": CONTRACT, "time_of_day": self.schedule,
-                                    "user": USER, "problems": []})
+                                    "user": USER, "parallel": 1, "problems": []})
         self.assertEqual(document["steps"], {"login": "ok", "printer_list": "ok", "logout": "ok"})
         self.assertEqual((document["per_query_wait_seconds"], document["parallel"]), (1, 32))
 
@@ -223,11 +223,12 @@ class RunTest(unittest.TestCase):
         self.assertEqual([(c["oid"], c["status"], c["value"], c["error_status"]) for c in missing["counters"]],
                          expected)
 
-        # The first unanswered query ends the printer's queries: the other five are skipped.
-        for printer in (refusing, silent):
-            self.assertEqual((printer["outcome"], printer["error"]), ("no answer", None), printer["id"])
+        # The first unanswered query ends the printer's queries: the other five are skipped. A refusal at
+        # once (nothing listens on the port) is told apart from silence.
+        for printer, word in ((refusing, "refused"), (silent, "no answer")):
+            self.assertEqual((printer["outcome"], printer["error"]), (word, None), printer["id"])
             self.assertEqual([(c["status"], c["value"]) for c in printer["counters"]],
-                             [("no answer", None)] + [("skipped", None)] * 5, printer["id"])
+                             [(word, None)] + [("skipped", None)] * 5, printer["id"])
         self.assertEqual([r["oid"] for r in self.silent.requests], default_oids()[:1])
         # It waited the one second it was given, not the service's ten.
         self.assertGreaterEqual(silent["seconds"], 0.9)
@@ -252,8 +253,9 @@ class RunTest(unittest.TestCase):
         self.assertNotIn(PASSWORD, out + err)
         self.assertEqual(status, 1, out + err)
         lines = out.splitlines()
-        self.assertIn("6 printers: 3 read, 0 partial, 2 no answer, 1 failed; nothing uploaded",
-                      [line.strip() for line in lines])
+        # The responder of TXT-12 answers "café" to every identifier, its serial number's too.
+        self.assertIn("6 printers: 3 read, 0 partial, 2 no answer (1 refused), 1 failed, 1 serial differs; "
+                      "nothing uploaded", [line.strip() for line in lines])
 
         def row(printer_id):
             rows = [line for line in lines if printer_id in line.split()]
@@ -265,14 +267,14 @@ class RunTest(unittest.TestCase):
             self.assertIn(value, answering)
         self.assertIn("read", answering)
         missing = row("MIS-10").split()
-        self.assertIn("err:2", missing)
+        self.assertIn("noSuchName", missing)
         self.assertIn("read", missing)
         for value in self.fleet.readings(self.agents[1])[2:]:
             self.assertIn(value, missing)
-        for printer_id, address in (("REF-8", SILENT_ADDRESS), ("SIL-9", "127.0.0.9")):
+        for printer_id, address, word in (("REF-8", SILENT_ADDRESS, "refused"), ("SIL-9", "127.0.0.9", "no answer")):
             text = row(printer_id)
             self.assertIn(address, text.split())
-            self.assertIn("no answer", text)
+            self.assertIn(word, text)
             self.assertNotIn("read", text.split())
         unresolvable = row("UNR-11")
         self.assertIn(UNRESOLVABLE_HOST, unresolvable.split())

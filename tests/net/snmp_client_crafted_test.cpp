@@ -1,13 +1,16 @@
-// The client against a scripted peer on loopback: what it sends, how it reads each kind of answer, and
-// which failures raise which messages.
+// The client against a scripted peer on loopback: what it sends, how it reads each kind of answer, which
+// datagrams are not the answer, and which failures raise which messages.
 
 #include "refusal.h"
 #include "snmp_answers.h"
 #include "udp_responder.h"
 
 #include "platform/sleep.h"
+#include "printer_reader.h"
 #include "snmp/snmp_client.h"
 #include "snmp/snmp_error.h"
+#include "support/fake_clock.h"
+#include "support/memory_log.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +21,8 @@
 namespace telva::test {
 namespace {
 
-const platform::Ipv4Address kPeer = {127, 0, 0, 7};
-const std::string kPeerText = "127.0.0.7";
+const platform::Ipv4Address kPeer = PeerAddress(7);
+const std::string kPeerText = PeerAddressText(7);
 const std::string kOid = "1.3.6.1.2.1.43.10.2.1.4.1.1";
 
 UdpResponder::Script Always(const Bytes& answer) {
@@ -95,17 +98,50 @@ TEST(SnmpClientCrafted, ValueTextsOfEachAnswerType) {
     }
 }
 
-TEST(SnmpClientCrafted, AnyAnswerCountsWhateverItsSenderIdOrCommunity) {
-    const Bytes answer = Response(0, Binding(kOid, {0x41, 0x01, 0x2A}), "other", 0x77);
-    UdpResponder peer(kPeer, [answer](const Bytes&, int) {
-        return std::vector<ScriptedAnswer>{{answer, 0, true}};
-    });
+TEST(SnmpClientCrafted, OnlyThePrintersOwnAddressAndPortAnswer) {
+    const Bytes forged = Response(0, Binding(kOid, {0x41, 0x03, 0x0F, 0x42, 0x3F})); // 999999
+    const Bytes own = Response(0, Binding(kOid, {0x41, 0x01, 0x2A}), "other", 0x77);
+    // Another host sends 999999 and a datagram too long to read before the printer answers: both are
+    // dropped, and the printer's answer counts whatever its request-id or community.
+    UdpResponder peer(
+        kPeer,
+        [&](const Bytes&, int) {
+            return std::vector<ScriptedAnswer>{{forged, 0, true}, {Bytes(9000, 0x30), 0, true}, {own, 200}};
+        },
+        0, platform::Ipv4Address{127, 0, 0, 9});
     Client client(peer.Port());
     std::string value;
     ASSERT_TRUE(client.QueryValue(kOid, "quarno", kPeerText, value));
     EXPECT_EQ(value, "42");
     EXPECT_EQ(client.reply().community, "other");
     EXPECT_EQ(client.reply().request_id, 0x77);
+
+    // The printer's address from another port is not the printer either.
+    UdpResponder other_port(kPeer, [&](const Bytes&, int) {
+        return std::vector<ScriptedAnswer>{{forged, 0, true}, {own, 200}};
+    });
+    Client second(other_port.Port());
+    ASSERT_TRUE(second.QueryValue(kOid, "quarno", kPeerText, value));
+    EXPECT_EQ(value, "42");
+
+    // Dropped datagrams do not lengthen the wait: it ends when its time is up.
+    UdpResponder flood(
+        kPeer,
+        [&](const Bytes&, int) {
+            std::vector<ScriptedAnswer> answers;
+            for (int at = 0; at <= 3000; at += 500) {
+                answers.push_back({forged, at, true});
+            }
+            return answers;
+        },
+        0, platform::Ipv4Address{127, 0, 0, 9});
+    Client flooded(flood.Port(), 1000);
+    value = "kept";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(flooded.QueryValue(kOid, "quarno", kPeerText, value));
+    EXPECT_LT(MillisecondsSince(start), 2500);
+    EXPECT_EQ(value, "kept");
+    EXPECT_FALSE(flooded.answered());
 }
 
 TEST(SnmpClientCrafted, ErrorStatusLeavesTheValueUntouched) {
@@ -188,27 +224,48 @@ TEST(SnmpClientCrafted, DatagramsUpToTheBufferAreReadAndLargerOnesRaise) {
     EXPECT_EQ(big_client.reply().error_status, 0);
 }
 
-TEST(SnmpClientCrafted, LateAnswerIsReadByTheNextQuery) {
-    // Every answer comes 600 ms after its request; the client waits 200 ms.
-    UdpResponder peer(kPeer, [](const Bytes&, int number) {
-        const std::string oid = number == 0 ? "1.3.6.1.9.1" : "1.3.6.1.9.2";
-        return std::vector<ScriptedAnswer>{
-            {Response(0, Binding(oid, {0x02, 0x01, static_cast<std::uint8_t>(number + 10)})), 600}};
+TEST(SnmpClientCrafted, LateAnswerIsDroppedAndItsQueryCountedUnanswered) {
+    // Each query waits 2 s. The first query's answer comes 0.5 s after its wait, while the second query
+    // waits for its own, which follows 0.3 s later; the other four are answered at once.
+    const std::array<std::string, kCounterCount> oids = {"1.3.6.1.9.1", "1.3.6.1.9.2", "1.3.6.1.9.3",
+                                                         "1.3.6.1.9.4", "1.3.6.1.9.5", "1.3.6.1.9.6"};
+    UdpResponder peer(kPeer, [&](const Bytes&, int number) {
+        const auto n = static_cast<std::size_t>(number) % kCounterCount;
+        const Bytes answer = Response(0, Binding(oids[n], {0x02, 0x01, static_cast<std::uint8_t>(10 + n)}));
+        return std::vector<ScriptedAnswer>{{answer, n == 0 ? 2500 : n == 1 ? 300 : 0}};
     });
-    Client client(peer.Port(), 200);
-    std::string value = "kept";
-    EXPECT_FALSE(client.QueryValue("1.3.6.1.9.1", "quarno", kPeerText, value));
-    EXPECT_EQ(value, "kept");
-    platform::SleepMilliseconds(800);
-    // The first query's answer is waiting: the second query reads it at once and finds no binding of its own.
-    EXPECT_TRUE(client.QueryValue("1.3.6.1.9.2", "quarno", kPeerText, value));
-    EXPECT_EQ(value, "");
-    EXPECT_EQ(FindBindingText(client.reply(), "1.3.6.1.9.1"), "10");
-    platform::SleepMilliseconds(800);
-    EXPECT_TRUE(client.QueryValue("1.3.6.1.9.1", "quarno", kPeerText, value));
-    EXPECT_EQ(FindBindingText(client.reply(), "1.3.6.1.9.2"), "11");
-    platform::SleepMilliseconds(100);
-    EXPECT_EQ(peer.Requests().size(), 3u) << "one datagram per query";
+    FakeClock clock;
+    MemoryLog log;
+    RunContext context(clock, log);
+    context.snmp.agent_port = peer.Port();
+    context.snmp.receive_timeout_ms = 2000;
+    ReadOptions options;
+    options.hold_trap_port = false;
+    PrinterReading reading;
+    ReadPrinters(context, {Printer{"1", kPeerText, "", oids}}, options,
+                 [&](std::size_t, PrinterReading& taken) { reading = taken; });
+
+    EXPECT_EQ(reading.results[0], QueryResult::NoAnswer);
+    EXPECT_EQ(reading.readings, (CounterReadings{"", "11", "12", "13", "14", "15"}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{"SNMP trying IP " + kPeerText,
+                                        "SNMP no answer IP " + kPeerText + ": 1 of 6 queries unanswered"}));
+    EXPECT_EQ(peer.Requests().size(), kCounterCount) << "one datagram per query";
+}
+
+TEST(SnmpClientCrafted, PrinterLinesShowTheListsAddressMadeSafe) {
+    // An address holding a line break, a forged time stamp and the end-of-file mark of the log.
+    const std::string address = "printer\r\n01/01/2001 00:00:00 forged\x1a..invalid";
+    FakeClock clock;
+    MemoryLog log;
+    RunContext context(clock, log);
+    ReadOptions options;
+    options.hold_trap_port = false;
+    ReadPrinters(context, {Printer{"1", address, "", {}}}, options, [](std::size_t, PrinterReading&) {});
+    const std::vector<std::string> lines = log.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "SNMP trying IP printer  01/01/2001 00:00:00 forged ..invalid");
+    EXPECT_TRUE(lines[1].starts_with("Error 0 - Socket Error # 1100")) << lines[1];
 }
 
 TEST(SnmpClientCrafted, SilentPeerTimesOutWithoutRepeating) {

@@ -7,10 +7,11 @@
 
 namespace telva::test {
 
-UdpResponder::UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port)
+UdpResponder::UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port,
+                           std::optional<platform::Ipv4Address> other_address)
     : script_(std::move(script)) {
     if (socket_.Open() != 0 || socket_.Bind(port, address) != 0 || other_socket_.Open() != 0 ||
-        other_socket_.Bind(0, address) != 0) {
+        other_socket_.Bind(0, other_address.value_or(address)) != 0) {
         throw std::runtime_error("responder sockets cannot be opened");
     }
     port_ = socket_.LocalPort();
@@ -65,6 +66,21 @@ std::uint16_t FreeUdpPort() {
         throw std::runtime_error("no free UDP port");
     }
     return probe.LocalPort();
+}
+
+platform::Ipv4Address PeerAddress(std::uint8_t last) {
+#ifdef _WIN32
+    static_cast<void>(last);
+    return {127, 0, 0, 1};
+#else
+    return {127, 0, 0, last};
+#endif
+}
+
+std::string PeerAddressText(std::uint8_t last) {
+    const platform::Ipv4Address address = PeerAddress(last);
+    return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." + std::to_string(address[2]) +
+           "." + std::to_string(address[3]);
 }
 
 } // namespace telva::test

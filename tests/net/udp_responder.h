@@ -1,7 +1,7 @@
 #pragma once
 // A scripted SNMP peer for the client tests: a UDP socket on a loopback address that records every
 // datagram it receives and answers each with the datagrams its script gives, optionally late or from a
-// second socket (another port).
+// second socket (another port, or another address when one is given).
 
 #include "platform/udp.h"
 
@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -26,8 +28,10 @@ class UdpResponder {
 public:
     using Script = std::function<std::vector<ScriptedAnswer>(const Bytes& request, int request_number)>;
 
-    // Listens on `address` at `port` (0: a free port of the system's choosing).
-    UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port = 0);
+    // Listens on `address` at `port` (0: a free port of the system's choosing); the second socket is bound
+    // to `other_address` (`address` when not given) at a free port.
+    UdpResponder(platform::Ipv4Address address, Script script, std::uint16_t port = 0,
+                 std::optional<platform::Ipv4Address> other_address = std::nullopt);
     ~UdpResponder();
     UdpResponder(const UdpResponder&) = delete;
     UdpResponder& operator=(const UdpResponder&) = delete;
@@ -50,5 +54,12 @@ private:
 
 // A local UDP port that was free a moment ago (bound to 0, read, released).
 std::uint16_t FreeUdpPort();
+
+// The loopback address a peer of these test programs listens on and answers from: 127.0.0.`last`, but
+// 127.0.0.1 in the Windows build. Wine binds a UDP socket asked for another loopback address to every
+// address, so its answers leave from 127.0.0.1, and the client takes an answer only from the address it
+// asked; there the peers share 127.0.0.1, each on a port of its own.
+platform::Ipv4Address PeerAddress(std::uint8_t last);
+std::string PeerAddressText(std::uint8_t last);
 
 } // namespace telva::test

@@ -1,5 +1,5 @@
-// The technician's check against the real simulator and fleet: each printer's verdict, the server's refusals,
-// an interrupt, and above all that a check uploads nothing.
+// The technician's check against the real simulator and fleet: each printer's verdict and who answers at
+// its address, the server's refusals, an interrupt, and above all that a check uploads nothing.
 
 #include "run_fixture.h"
 
@@ -22,11 +22,12 @@ protected:
                                      "horario=03:00\nuser=" + credentials.user + "\npass=" + password + "\n");
     }
 
-    void ServeTwoAnsweringPrinters() {
+    // The agents of 127.0.0.210 and .211, listed with `serials`; the agents say "SN-210" and " sn-211 ".
+    void ServeTwoAnsweringPrinters(const std::array<std::string, 2>& serials = {"SN-210", "SN-211"}) {
         const Fleet& fleet = RunFleet();
         PrinterTable printers;
-        printers.AddAgent(fleet.printers[0]);
-        printers.AddAgent(fleet.printers[1]);
+        printers.AddAgent(fleet.printers[0], CounterOids(), "", "", serials[0]);
+        printers.AddAgent(fleet.printers[1], CounterOids(), "", "", serials[1]);
         server().ServeItems(printers.ItemsJson());
         WriteSettings(server().credentials().password);
     }
@@ -53,17 +54,19 @@ std::vector<std::string> Outcomes(const CheckReport& report) {
 
 TEST_F(CheckRun, MixedFleetGivesEachPrinterItsVerdictAndUploadsNothing) {
     const Fleet& fleet = RunFleet();
+    const std::string long_host = "a-printer-name-longer-than-any-table-cell..invalid";
     PrinterTable printers;
-    printers.AddAgent(fleet.printers[0]);
-    printers.AddAgent(fleet.printers[2]);         // holds no lifecount: an answer with an error status
-    printers.AddEmpty(fleet.printers[3].address); // no agent
-    printers.AddEmpty("printer..invalid");
+    printers.AddAgent(fleet.printers[0], CounterOids(), "", "", "SN-210");
+    printers.AddAgent(fleet.printers[2]);         // holds no lifecount and no serial number
+    printers.AddEmpty(fleet.printers[3].address); // no agent: the datagram is refused
+    printers.AddEmpty(long_host);
     server().ServeItems(printers.ItemsJson());
     WriteSettings(server().credentials().password);
 
     const CheckReport report = Check();
 
-    EXPECT_EQ(Outcomes(report), (std::vector<std::string>{"read", "read", "no answer", "error"}));
+    EXPECT_EQ(Outcomes(report), (std::vector<std::string>{
+                                    "read", "read", kRefusalEndsTheWait ? "refused" : "no answer", "error"}));
     EXPECT_EQ(report.ExitStatus(), 1);
     EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "logout"}));
     EXPECT_TRUE(server().Uploads().empty());
@@ -78,30 +81,58 @@ TEST_F(CheckRun, MixedFleetGivesEachPrinterItsVerdictAndUploadsNothing) {
     EXPECT_EQ(lacking.results[0], QueryResult::ErrorStatus);
     EXPECT_EQ(lacking.error_status[0], 2);
     EXPECT_EQ(lacking.results[1], QueryResult::Value);
+    EXPECT_EQ(lacking.serial.result, QueryResult::ErrorStatus);
     // A printer that leaves a query unanswered is asked nothing more.
     const PrinterReading& absent = report.printers[2].reading;
-    EXPECT_EQ(absent.results[0], QueryResult::NoAnswer);
     for (std::size_t k = 1; k < kCounterCount; ++k) {
         EXPECT_EQ(absent.results[k], QueryResult::NotAsked);
     }
+    EXPECT_EQ(absent.serial.result, QueryResult::NotAsked);
     EXPECT_FALSE(report.printers[3].reading.error.empty());
 
     const std::string table = CheckTable(report);
-    EXPECT_NE(table.find("err:2"), std::string::npos);
-    EXPECT_NE(table.find("4 printers: 2 read, 0 partial, 1 no answer, 1 failed; nothing uploaded"),
-              std::string::npos)
+    EXPECT_NE(table.find("noSuchName"), std::string::npos);
+    EXPECT_NE(table.find("  SN-210  Telva Sim 210 multifu...  read"), std::string::npos) << table;
+    EXPECT_NE(table.find("  " + long_host + "  "), std::string::npos) << "addresses are shown whole";
+    EXPECT_NE(
+        table.find(kRefusalEndsTheWait
+                       ? "4 printers: 2 read, 0 partial, 1 no answer (1 refused), 1 failed; nothing uploaded"
+                       : "4 printers: 2 read, 0 partial, 1 no answer, 1 failed; nothing uploaded"),
+        std::string::npos)
         << table;
     EXPECT_EQ(table.find(server().credentials().password), std::string::npos);
     const std::optional<JsonDocument> json = ParseJsonObject(CheckJson(report, "v"));
     ASSERT_TRUE(json);
     EXPECT_EQ(ValueText(*FindMember(json->root(), "status")), "1");
+    const auto listed = FindMember(json->root(), "printers")->items();
+    EXPECT_EQ(ValueText(*FindMember(listed[0], "model")), fleet.printers[0].Value(kDescriptionOid));
+    EXPECT_EQ(FindMember(listed[0], "serial_matches")->kind(), JsonKind::kTrue);
+    for (const char* member : {"serial", "model", "serial_matches"}) {
+        EXPECT_TRUE(FindMember(listed[2], member)->IsNull()) << member;
+    }
+    EXPECT_TRUE(FindMember(listed[1], "serial_matches")->IsNull()) << "no serial number is no difference";
 }
 
-TEST_F(CheckRun, EveryPrinterReadIsStatusZero) {
-    ServeTwoAnsweringPrinters();
+TEST_F(CheckRun, EveryPrinterReadIsStatusZeroUnlessASerialNumberDiffers) {
+    ServeTwoAnsweringPrinters({" sn-210", "SN-211"}); // letter case and blanks around do not count
     const CheckReport report = Check();
     EXPECT_EQ(Outcomes(report), (std::vector<std::string>{"read", "read"}));
+    EXPECT_EQ(SerialMatches(report.printers[0]), true);
+    EXPECT_EQ(SerialMatches(report.printers[1]), true);
     EXPECT_EQ(report.ExitStatus(), 0);
+
+    // The address now answers for another machine than the list's; and the logout fails.
+    ServeTwoAnsweringPrinters({"SN-210", "OTHER-1"});
+    server().Behave("logout", "error500");
+    const CheckReport moved = Check();
+    EXPECT_EQ(Outcomes(moved), (std::vector<std::string>{"read", "read"}));
+    EXPECT_EQ(moved.ExitStatus(), 1);
+    const std::string table = CheckTable(moved);
+    EXPECT_NE(table.find("read, serial differs: server OTHER-1, printer sn-211"), std::string::npos) << table;
+    EXPECT_NE(table.find("2 printers: 2 read, 0 partial, 0 no answer, 0 failed, 1 serial differs; nothing "
+                         "uploaded\nResult: 1 serial differs; the logout failed ("),
+              std::string::npos)
+        << table;
 }
 
 TEST_F(CheckRun, RefusedLoginOrMissingServerIsStatusTwo) {
@@ -119,6 +150,9 @@ TEST_F(CheckRun, RefusedLoginOrMissingServerIsStatusTwo) {
     EXPECT_EQ(unnamed.login, StepResult::NotTried);
     EXPECT_EQ(unnamed.ExitStatus(), 2);
     EXPECT_FALSE(unnamed.settings_problems.empty());
+    const std::string table = CheckTable(unnamed);
+    EXPECT_NE(table.find("Server URL    (none)\n"), std::string::npos) << "no URL made up: " << table;
+    EXPECT_NE(CheckJson(unnamed, "v").find("\"server_url\": null"), std::string::npos);
     EXPECT_TRUE(server().Endpoints().empty());
 }
 

@@ -6,6 +6,7 @@
 
 #include "audit_service.h"
 #include "net/snmp_answers.h"
+#include "net/udp_responder.h"
 #include "platform/sleep.h"
 #include "platform/udp.h"
 #include "service/service_status.h"
@@ -57,8 +58,8 @@ public:
     using Script = std::function<int(int printer, int counter)>;
 
     explicit SitePeer(Script script) : script_(std::move(script)) {
-        if (socket_.Open() != 0 || socket_.Bind(0, {127, 0, 0, 230}) != 0) {
-            throw std::runtime_error("the site peer cannot bind 127.0.0.230");
+        if (socket_.Open() != 0 || socket_.Bind(0, PeerAddress(230)) != 0) {
+            throw std::runtime_error("the site peer cannot bind " + Address());
         }
         thread_ = std::thread([this] { Run(); });
     }
@@ -69,7 +70,7 @@ public:
     SitePeer(const SitePeer&) = delete;
     SitePeer& operator=(const SitePeer&) = delete;
 
-    static std::string Address() { return "127.0.0.230"; }
+    static std::string Address() { return PeerAddressText(230); }
     std::uint16_t Port() const { return socket_.LocalPort(); }
     std::vector<SeenQuery> Queries() {
         const std::lock_guard lock(mutex_);

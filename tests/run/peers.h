@@ -121,8 +121,9 @@ struct FleetPrinter {
 
 struct Fleet {
     std::array<std::string, 6> counter_oids; // lifecount, lifecountcolor, ..., scancount
-    std::vector<FleetPrinter> printers;      // 127.0.0.210 default values, .211 typed values besides them,
-                                             // .212 without lifecount, .213 without agent
+    std::vector<FleetPrinter> printers;      // 127.0.0.210 default values (serial number SN-210),
+                                             // .211 typed values besides them (serial " sn-211 "),
+                                             // .212 without lifecount or serial, .213 without agent
 };
 
 // The fleet named by TELVA_RUN_FLEET (the CTest fixture); natively without it, one this program starts at

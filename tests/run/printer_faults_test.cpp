@@ -153,7 +153,7 @@ class CraftedFleet {
 public:
     CraftedPrinter& Add(std::function<std::vector<ScriptedAnswer>(const Query&)> answer) {
         auto& printer = printers_.emplace_back();
-        printer.address = "127.0.0.2" + std::to_string(20 + printers_.size() - 1);
+        printer.address = PeerAddressText(static_cast<std::uint8_t>(220 + printers_.size() - 1));
         printer.answer = std::move(answer);
         return printer;
     }
@@ -168,7 +168,7 @@ public:
                 std::vector<std::uint16_t> ports;
                 for (std::size_t i = 0; i < printers_.size(); ++i) {
                     CraftedPrinter& printer = printers_[i];
-                    const platform::Ipv4Address address = {127, 0, 0, static_cast<std::uint8_t>(220 + i)};
+                    const platform::Ipv4Address address = PeerAddress(static_cast<std::uint8_t>(220 + i));
                     peers_.push_back(std::make_unique<UdpResponder>(
                         address,
                         [&printer](const Bytes& request, int) {
@@ -301,15 +301,13 @@ TEST_F(PrinterFaults, MisbehavingPrintersEachKeepTheirFailureToThemselves) {
             return std::vector<ScriptedAnswer>{{GetResponse(q.oid + ".9", Unsigned(0x41, 5))}};
         },
         {});
-    // 6: every answer comes after the receive wait; a later query reads the answer to a query before it,
-    // which names another identifier: six empty readings, none shifted to the next field. How many queries
-    // meet such a late answer within their own wait depends on timing; the first never does, and the
-    // printer is partial (its line is checked below).
-    CraftedPrinter* late = add(
+    // 6: every answer comes after the receive wait, while the next query waits for its own: a late answer
+    // to an earlier query is dropped, so six empty readings, none shifted to the next field.
+    add(
         [full](const Query& q) {
             return std::vector<ScriptedAnswer>{{full(6, q), kReceiveWaitMs + 100}};
         },
-        {}, "", 1);
+        {}, "", 6);
     // 7: Counter64 values beyond 32 bits.
     add(
         [](const Query& q) {
@@ -364,18 +362,7 @@ TEST_F(PrinterFaults, MisbehavingPrintersEachKeepTheirFailureToThemselves) {
         }
     }
 
-    std::vector<std::string> logged = log_.Lines();
-    const std::string late_line = "SNMP no answer IP " + late->address + ": ";
-    for (std::string& line : logged) {
-        if (line.starts_with(late_line)) {
-            const std::string rest = line.substr(late_line.size());
-            EXPECT_TRUE(rest.size() == 25 && rest[0] >= '1' && rest[0] <= '5' &&
-                        rest.substr(1) == " of 6 queries unanswered")
-                << line;
-            line = late_line + "1 of 6 queries unanswered";
-        }
-    }
-    EXPECT_EQ(logged, lines);
+    EXPECT_EQ(log_.Lines(), lines);
     std::vector<std::vector<Field>> received;
     for (const RecordedUpload& upload : server().Uploads()) {
         EXPECT_TRUE(upload.layout_ok) << upload.layout_problem;
@@ -398,8 +385,9 @@ TEST_F(PrinterFaults, MisbehavingPrintersEachKeepTheirFailureToThemselves) {
         EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(silent_queries[k].at -
                                                                         silent_queries[k - 1].at)
                       .count(),
-                  kReceiveWaitMs - 20)
-            << "the silent printer's next query only after the whole wait";
+                  kReceiveWaitMs / 2)
+            << "the silent printer's next query only after its wait (the arrival times are the peer's, "
+               "taken on a loaded machine: half the wait tells it from a query sent at once)";
     }
 }
 

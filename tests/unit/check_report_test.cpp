@@ -1,5 +1,5 @@
-// The check's two report forms: what a reading cell shows, what a console line may not carry, and a JSON
-// document that stays valid whatever bytes a printer or server sent.
+// The check's two report forms: what a reading cell shows, who answers, what a console line may not carry,
+// and a JSON document that stays valid whatever bytes a printer or server sent.
 
 #include "console/check_report.h"
 #include "server/json.h"
@@ -29,22 +29,28 @@ TEST(JsonWriter, EscapesAndInvalidBytes) {
 CheckReport SampleReport() {
     CheckReport report;
     report.settings_file = "/opt/t/config.ini";
+    report.settings.server_address = "127.0.0.1:1";
     report.settings.base_url = "http://127.0.0.1:1/app/index.php/";
     report.settings.contract_number = "77";
     report.settings.schedule_time = "03:00";
     report.settings.user_name = "vrel";
     report.settings.password = "secret-pass";
+    report.settings.parallel = 16;
     report.login = report.printer_list = report.logout = StepResult::Ok;
     report.wait_seconds = 10;
     report.parallel = 32;
     PrinterCheck first;
     first.printer.id = "101";
     first.printer.address = "127.0.0.2";
+    first.printer.serial = "Y9";
     first.reading.finished = true;
-    first.reading.answered = 2;
-    first.reading.results = {QueryResult::Value, QueryResult::ErrorStatus, QueryResult::NoAnswer};
+    first.reading.answered = 3;
+    first.reading.results = {QueryResult::Value, QueryResult::ErrorStatus, QueryResult::ErrorStatus,
+                             QueryResult::NoAnswer};
     first.reading.error_status[1] = 2;
+    first.reading.error_status[2] = 7;
     first.reading.readings[0] = std::string("line\x1b[2Jfeed\xff") + std::string(40, '9');
+    first.reading.serial = {QueryResult::Value, " x9\x01 ", 0};
     first.reading.elapsed = std::chrono::milliseconds(10'004);
     report.printers.push_back(first);
     PrinterCheck second;
@@ -53,22 +59,37 @@ CheckReport SampleReport() {
     second.reading.finished = true;
     second.reading.error = "Socket Error # 11001\r\nHost not found.";
     report.printers.push_back(second);
+    PrinterCheck third;
+    third.printer.id = std::string(5000, 'i');
+    third.printer.address = "127.0.0.3";
+    third.reading.finished = true;
+    third.reading.results[0] = QueryResult::Refused;
+    report.printers.push_back(third);
     return report;
 }
 
 TEST(CheckReportForms, TableCellsAndClosingLines) {
     const std::string table = CheckTable(SampleReport());
     EXPECT_EQ(table.find('\x1b'), std::string::npos) << "control characters never reach the console";
-    EXPECT_NE(table.find("line?[2Jfeed\xff"), std::string::npos);
+    EXPECT_NE(table.find("line [2Jfeed\xff"), std::string::npos);
     EXPECT_NE(table.find("99999..."), std::string::npos) << "long values are cut to the cell";
-    EXPECT_NE(table.find("err:2  -"), std::string::npos);
-    EXPECT_NE(table.find("partial"), std::string::npos);
+    EXPECT_NE(table.find("noSuchName  error 7  -"), std::string::npos);
+    EXPECT_NE(table.find("  x9  "), std::string::npos) << table;
+    EXPECT_NE(table.find("partial, serial differs: server Y9, printer x9"), std::string::npos) << table;
     EXPECT_NE(table.find("10.00s"), std::string::npos);
     EXPECT_NE(table.find("Socket Error # 11001 Host not found."), std::string::npos)
         << "whole and on one line";
-    EXPECT_NE(table.find("2 printers: 0 read, 1 partial, 0 no answer, 1 failed; nothing uploaded"),
-              std::string::npos);
-    EXPECT_NE(table.find("Result: some printers not read"), std::string::npos);
+    EXPECT_NE(table.find(std::string(1000, 'i') + " ... (4000 more bytes)  127.0.0.3"), std::string::npos)
+        << "an id is whole up to the bound of any network text";
+    EXPECT_NE(table.find("refused"), std::string::npos);
+    EXPECT_NE(table.find("Server URL    http://127.0.0.1:1/app/index.php/\n"), std::string::npos);
+    EXPECT_NE(table.find("Parallel      16\n"), std::string::npos);
+    EXPECT_NE(table.find("Reading       32 printers at a time (the service: 16)"), std::string::npos);
+    EXPECT_NE(
+        table.find("3 printers: 0 read, 1 partial, 1 no answer (1 refused), 1 failed, 1 serial differs; "
+                   "nothing uploaded\nResult: some printers not read, 1 serial differs ("),
+        std::string::npos)
+        << table;
     EXPECT_EQ(table.find("secret-pass"), std::string::npos);
 }
 
@@ -79,21 +100,32 @@ TEST(CheckReportForms, JsonIsOneValidDocumentWithoutThePassword) {
     ASSERT_TRUE(document) << json;
     const JsonValue& root = document->root();
     EXPECT_EQ(ValueText(*FindMember(root, "status")), "1");
+    EXPECT_EQ(ValueText(*FindMember(*FindMember(root, "settings"), "parallel")), "16");
+    const JsonValue& summary = *FindMember(root, "summary");
+    EXPECT_EQ(ValueText(*FindMember(summary, "no_answer")), "1");
+    EXPECT_EQ(ValueText(*FindMember(summary, "refused")), "1");
+    EXPECT_EQ(ValueText(*FindMember(summary, "serial_differs")), "1");
     const auto printers = FindMember(root, "printers")->items();
-    ASSERT_EQ(printers.size(), 2u);
+    ASSERT_EQ(printers.size(), 3u);
     const JsonValue& first = printers[0];
     EXPECT_EQ(ValueText(*FindMember(first, "outcome")), "partial");
+    EXPECT_EQ(ValueText(*FindMember(first, "serial")), "x9");
+    EXPECT_EQ(FindMember(first, "serial_matches")->kind(), JsonKind::kFalse);
+    EXPECT_TRUE(FindMember(first, "model")->IsNull());
     const auto counters = FindMember(first, "counters")->items();
     ASSERT_EQ(counters.size(), 6u);
     EXPECT_EQ(ValueText(*FindMember(counters[0], "value")),
-              "line\x1b[2Jfeed\xef\xbf\xbd" + std::string(40, '9'));
+              "line [2Jfeed\xef\xbf\xbd" + std::string(40, '9'));
     EXPECT_EQ(ValueText(*FindMember(counters[1], "status")), "error");
     EXPECT_EQ(ValueText(*FindMember(counters[1], "error_status")), "2");
+    EXPECT_EQ(ValueText(*FindMember(counters[1], "error_name")), "noSuchName");
     EXPECT_TRUE(FindMember(counters[1], "value")->IsNull());
-    EXPECT_EQ(ValueText(*FindMember(counters[2], "status")), "no answer");
-    EXPECT_EQ(ValueText(*FindMember(counters[3], "status")), "skipped");
+    EXPECT_EQ(ValueText(*FindMember(counters[3], "status")), "no answer");
+    EXPECT_EQ(ValueText(*FindMember(counters[4], "status")), "skipped");
     EXPECT_EQ(ValueText(*FindMember(printers[1], "id")), "\"102\"");
     EXPECT_EQ(ValueText(*FindMember(printers[1], "error")), "Socket Error # 11001\r\nHost not found.");
+    EXPECT_EQ(ValueText(*FindMember(printers[2], "outcome")), "refused");
+    EXPECT_EQ(ValueText(*FindMember(FindMember(printers[2], "counters")->items()[0], "status")), "refused");
 }
 
 TEST(CheckReportForms, SecondsRoundToHundredths) {
