@@ -87,13 +87,13 @@ std::vector<ServerCase> Cases() {
          .lines =
              run_lines({"@fail " + kUpdate, "Update()", Summary(1, 1, 0, 0, "failed"), "@fail " + kLogout}),
          .uploads_accepted = {true},
-         .idle_ms = 600,
-         .total_ms = 1500,
+         .idle_ms = 1000,
+         .total_ms = 2000,
          .also =
              [](const Outcome& outcome) {
                  EXPECT_EQ(outcome.requests[2].status, std::nullopt) << "the upload was never answered";
                  // The idle limit, then the total limit: never the hang's 10 s or the drip's 25 s.
-                 EXPECT_GE(outcome.run_ms, 600 + 1500 - 50);
+                 EXPECT_GE(outcome.run_ms, 1000 + 2000 - 250);
                  EXPECT_LT(outcome.run_ms, 8000);
              }},
         {.name = "SessionExpiredOnFetchLogsInAgainAndRepostsTheForm",
