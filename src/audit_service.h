@@ -27,8 +27,8 @@ public:
     ~AuditService() override;
 
     // Chooses the local address, loads the settings, derives the server URL and writes the start line,
-    // followed by a line for each of: settings file not read, invalid schedule time, settings file
-    // readable by every user. Leaves `started` true.
+    // followed by a line for each of: server address not usable, settings file not read, invalid schedule
+    // time, settings file readable by every user. Leaves `started` true.
     void HandleStart(bool& started);
     // Waits 5000 ms and writes the stop line. Leaves `stopped` true.
     void HandleStop(bool& stopped);
