@@ -49,6 +49,9 @@ void AuditService::HandleStart(bool& started) {
     context_.settings.local_address = local_address;
     started = true;
     context_.Log("Service started, IP " + local_address);
+    if (!ServerAddressUsable(context_.settings.server_address)) {
+        context_.Log(kServerAddressNotUsableText + context_.settings.server_address);
+    }
     // The service runs on defaults or without its daily run in these cases; say so where the technician
     // looks.
     if (!SettingsFileReadable(settings_path_)) {

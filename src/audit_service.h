@@ -34,8 +34,8 @@ public:
     ~AuditService() override;
 
     // Chooses the local address, loads the settings, derives the server URL and writes the start line,
-    // followed by a line for each of: settings file not read, invalid schedule time, settings file
-    // readable by every user. Leaves `started` true.
+    // followed by a line for each of: server address not usable, settings file not read, invalid schedule
+    // time, settings file readable by every user. Leaves `started` true.
     void HandleStart(bool& started);
     // Waits 5000 ms (less when the stop cut-off leaves less, see kStopWaitLatestAfterCutoff) and writes the
     // stop line. Leaves `stopped` true.

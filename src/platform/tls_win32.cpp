@@ -22,8 +22,10 @@
 
 // SChannel works on byte buffers here, never on the socket: the TcpConnection carries the bytes with its
 // bounded waits. The certificate is checked by this code after the handshake (manual validation): the chain
-// is built on the machine's store, with the CA file's certificates as further trusted roots, and checked by
-// the SSL policy for the host name. Nothing of the caller's is encrypted before that check has passed.
+// is built on the machine's store, with the CA file's certificates as further trusted roots (a root counts as
+// one of them only when it is the very certificate), every error the chain engine reports fails it, and the
+// SSL policy checks the host name. Nothing of the caller's is encrypted before that check has passed. A
+// server that asks for a client certificate is answered without one.
 // The protocol is TLS 1.2: a later version needs the SCH_CREDENTIALS interface of newer Windows releases.
 
 namespace telva::platform {
@@ -155,6 +157,73 @@ HCERTSTORE LoadCaFile(const std::string& path) {
     return store;
 }
 
+// Whether `store` holds `certificate` itself: the same encoding, byte for byte. A certificate that only
+// shares its issuer and serial number (another key under the same name) is not it.
+bool StoreHoldsExactly(HCERTSTORE store, PCCERT_CONTEXT certificate) {
+    PCCERT_CONTEXT candidate = nullptr;
+    while ((candidate = CertEnumCertificatesInStore(store, candidate)) != nullptr) {
+        if (candidate->cbCertEncoded == certificate->cbCertEncoded &&
+            std::memcmp(candidate->pbCertEncoded, certificate->pbCertEncoded, certificate->cbCertEncoded) ==
+                0) {
+            CertFreeCertificateContext(candidate);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The verdict on a chain's trust status, `trust` being its error bits (an untrusted root already cleared
+// when the root is one of the CA file's). Every bit left fails the check, as every error fails OpenSSL's,
+// but for a validity period that reaches beyond its issuer's, which neither OpenSSL nor the SSL policy
+// rejects.
+TlsStatus ChainVerdict(const CERT_SIMPLE_CHAIN* simple, DWORD trust) {
+    trust &= ~static_cast<DWORD>(CERT_TRUST_IS_NOT_TIME_NESTED);
+    const DWORD elements = simple != nullptr ? simple->cElement : 0;
+    if (trust == 0) {
+        return {};
+    }
+    if ((trust & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+        return TlsStatus::Failed(TlsFailure::kUnknownIssuer);
+    }
+    if ((trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
+        return TlsStatus::Failed(elements <= 1 ? TlsFailure::kSelfSigned : TlsFailure::kUnknownIssuer);
+    }
+    if ((trust & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) {
+        return TlsStatus::Failed(TlsFailure::kCertificate, "signature not valid");
+    }
+    if ((trust & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
+        for (DWORD i = 0; i < elements; ++i) {
+            const CERT_CHAIN_ELEMENT* element = simple->rgpElement[i];
+            if ((element->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) != 0) {
+                return TlsStatus::Failed(CertVerifyTimeValidity(nullptr, element->pCertContext->pCertInfo) < 0
+                                             ? TlsFailure::kNotYetValid
+                                             : TlsFailure::kExpired);
+            }
+        }
+        return TlsStatus::Failed(TlsFailure::kExpired);
+    }
+    if ((trust & CERT_TRUST_IS_REVOKED) != 0) {
+        return TlsStatus::Failed(TlsFailure::kCertificate, "revoked");
+    }
+    // OpenSSL's words for the two checks a CA's certificate makes on what it issues.
+    if ((trust & CERT_TRUST_INVALID_BASIC_CONSTRAINTS) != 0) {
+        return TlsStatus::Failed(TlsFailure::kCertificate, "invalid CA certificate");
+    }
+    constexpr DWORD kNameConstraints =
+        CERT_TRUST_INVALID_NAME_CONSTRAINTS | CERT_TRUST_HAS_NOT_SUPPORTED_NAME_CONSTRAINT |
+        CERT_TRUST_HAS_NOT_DEFINED_NAME_CONSTRAINT | CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT;
+    if ((trust & CERT_TRUST_HAS_EXCLUDED_NAME_CONSTRAINT) != 0) {
+        return TlsStatus::Failed(TlsFailure::kCertificate, "excluded subtree violation");
+    }
+    if ((trust & kNameConstraints) != 0) {
+        return TlsStatus::Failed(TlsFailure::kCertificate, "permitted subtree violation");
+    }
+    if ((trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
+        return TlsStatus::Failed(TlsFailure::kCertificate, "not for server authentication");
+    }
+    return TlsStatus::Failed(TlsFailure::kCertificate, "chain status " + Hex(static_cast<long>(trust)));
+}
+
 // The verdict of the SSL policy on the server's certificate for `host`.
 TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const std::string& host) {
     HCERTSTORE extra = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
@@ -188,28 +257,12 @@ TlsStatus VerifyServer(PCCERT_CONTEXT certificate, HCERTSTORE ca_store, const st
     const DWORD elements = simple != nullptr ? simple->cElement : 0;
     DWORD trust = chain->TrustStatus.dwErrorStatus;
     DWORD checks = 0;
-    if (ca_store != nullptr && elements > 0 && (trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
-        PCCERT_CONTEXT root = simple->rgpElement[elements - 1]->pCertContext;
-        PCCERT_CONTEXT known =
-            CertFindCertificateInStore(ca_store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr);
-        if (known != nullptr) {
-            CertFreeCertificateContext(known);
-            checks |= kIgnoreUnknownCa;
-            trust &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
-        }
+    if (ca_store != nullptr && elements > 0 && (trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0 &&
+        StoreHoldsExactly(ca_store, simple->rgpElement[elements - 1]->pCertContext)) {
+        checks |= kIgnoreUnknownCa;
+        trust &= ~static_cast<DWORD>(CERT_TRUST_IS_UNTRUSTED_ROOT);
     }
-    TlsStatus verdict;
-    if ((trust & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
-        verdict = TlsStatus::Failed(TlsFailure::kUnknownIssuer);
-    } else if ((trust & CERT_TRUST_IS_UNTRUSTED_ROOT) != 0) {
-        verdict = TlsStatus::Failed(elements <= 1 ? TlsFailure::kSelfSigned : TlsFailure::kUnknownIssuer);
-    } else if ((trust & CERT_TRUST_IS_NOT_SIGNATURE_VALID) != 0) {
-        verdict = TlsStatus::Failed(TlsFailure::kCertificate, "signature not valid");
-    } else if ((trust & CERT_TRUST_IS_REVOKED) != 0) {
-        verdict = TlsStatus::Failed(TlsFailure::kCertificate, "revoked");
-    } else if ((trust & CERT_TRUST_IS_NOT_VALID_FOR_USAGE) != 0) {
-        verdict = TlsStatus::Failed(TlsFailure::kCertificate, "not for server authentication");
-    }
+    TlsStatus verdict = ChainVerdict(simple, trust);
     if (const std::string address = AddressBytes(host); verdict.ok() && !address.empty()) {
         if (CertificateNamesAddress(certificate, address)) {
             checks |= kIgnoreNameMismatch;
@@ -265,6 +318,7 @@ struct TlsConnection::Engine {
     bool has_credentials = false;
     CtxtHandle context{};
     bool has_context = false;
+    bool declined_certificate = false; // the server asked for a client certificate and was answered without
     SecPkgContext_StreamSizes sizes{};
     std::string incoming; // received, not yet decrypted
     std::string plain;    // decrypted, not yet handed out
@@ -309,6 +363,7 @@ struct TlsConnection::Engine {
     SECURITY_STATUS Step(const std::wstring& target, SecBuffer& token_out, std::size_t& extra) {
         constexpr ULONG kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                    ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+        const ULONG request = kRequest | (declined_certificate ? ISC_REQ_USE_SUPPLIED_CREDS : 0);
         SecBuffer input[2]{};
         input[0].BufferType = SECBUFFER_TOKEN;
         input[0].pvBuffer = incoming.data();
@@ -321,11 +376,22 @@ struct TlsConnection::Engine {
         ULONG attributes = 0;
         std::wstring name = target;
         const SECURITY_STATUS status = InitializeSecurityContextW(
-            &credentials, has_context ? &context : nullptr, has_context ? nullptr : name.data(), kRequest, 0,
+            &credentials, has_context ? &context : nullptr, has_context ? nullptr : name.data(), request, 0,
             0, has_context ? &input_desc : nullptr, 0, has_context ? nullptr : &context, &output_desc,
             &attributes, nullptr);
         if (!has_context && (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED)) {
             has_context = true;
+        }
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS && has_context && !declined_certificate) {
+            // The server asks for a client certificate, and this client has none (its credentials carry no
+            // certificate and take none from the machine): the same input again, with only the credentials
+            // supplied, answers with an empty certificate list, as OpenSSL does. A server that requires a
+            // certificate then ends the handshake itself.
+            declined_certificate = true;
+            if (token_out.pvBuffer != nullptr) {
+                FreeContextBuffer(token_out.pvBuffer);
+            }
+            return Step(target, token_out, extra);
         }
         extra = input[1].BufferType == SECBUFFER_EXTRA ? input[1].cbBuffer : 0;
         return status;

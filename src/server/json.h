@@ -4,13 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace telva {
 
@@ -19,46 +20,69 @@ enum class JsonKind : std::uint8_t { kObject, kArray, kString, kNumber, kTrue, k
 // Containers nested deeper than this make a text unreadable, so hostile input cannot exhaust the stack.
 inline constexpr int kMaxJsonDepth = 512;
 
-// One parsed JSON value, stored inside the JsonDocument that owns it and valid while that document lives
-// (a copy is a view of the same value). Objects keep their members in document order, duplicates included;
-// strings hold their decoded text as UTF-8 (a lone surrogate escape in its generalized three-byte form);
-// numbers hold the exact text of their literal.
+// One parsed JSON value, stored inside the JsonDocument that owns it and valid while that document lives.
+// Objects keep their members in document order, duplicates included; strings hold their decoded text as
+// UTF-8 (a lone surrogate escape in its generalized three-byte form); numbers hold the exact text of their
+// literal. A value takes 8 bytes and finds its text, items and name by an offset from its own address, so
+// a value is never copied: it is always used where its document holds it (by reference or pointer).
 class JsonValue {
 public:
-    JsonValue() = default; // null
+    JsonValue() = default; // null, outside any document
+    JsonValue(const JsonValue&) = delete;
+    JsonValue& operator=(const JsonValue&) = delete;
 
-    JsonKind kind() const { return kind_; }
-    bool IsObject() const { return kind_ == JsonKind::kObject; }
-    bool IsArray() const { return kind_ == JsonKind::kArray; }
-    bool IsString() const { return kind_ == JsonKind::kString; }
-    bool IsNumber() const { return kind_ == JsonKind::kNumber; }
-    bool IsNull() const { return kind_ == JsonKind::kNull; }
+    JsonKind kind() const { return static_cast<JsonKind>(word_ & kKindMask); }
+    bool IsObject() const { return kind() == JsonKind::kObject; }
+    bool IsArray() const { return kind() == JsonKind::kArray; }
+    bool IsString() const { return kind() == JsonKind::kString; }
+    bool IsNumber() const { return kind() == JsonKind::kNumber; }
+    bool IsNull() const { return kind() == JsonKind::kNull; }
 
     // A string's decoded content or a number's literal; empty for every other kind.
-    std::string_view text() const { return IsString() || IsNumber() ? std::string_view(text_, size_) : ""; }
+    std::string_view text() const {
+        return IsString() || IsNumber() ? std::string_view(Target(), Size()) : std::string_view();
+    }
     // An array's elements, or an object's member values in document order; empty for every other kind.
     std::span<const JsonValue> items() const {
-        return IsObject() || IsArray() ? std::span<const JsonValue>(items_, size_)
-                                       : std::span<const JsonValue>();
+        if (!HasItems()) {
+            return {};
+        }
+        // A named container's items follow the holder of its name.
+        return std::span<const JsonValue>(reinterpret_cast<const JsonValue*>(Target()) + (Named() ? 1 : 0),
+                                          Size());
     }
     // The decoded name of the object member this value is the value of; empty for any other value.
-    std::string_view name() const { return std::string_view(name_, name_size_); }
+    std::string_view name() const {
+        if (!Named()) {
+            return {};
+        }
+        // The name's text is followed by its length, and the record ends where this value's text (or the
+        // name's holder's target) begins.
+        const char* end = HasItems() ? reinterpret_cast<const JsonValue*>(Target())->Target() : Target();
+        std::uint32_t length = 0;
+        std::memcpy(&length, end - sizeof length, sizeof length);
+        return std::string_view(end - sizeof length - length, length);
+    }
 
 private:
     friend class JsonParser;
 
-    union {
-        const char* text_ = nullptr; // string and number: the text, in the document's text store
-        const JsonValue* items_;     // object and array: the first of size_ consecutive values
-    };
-    const char* name_ = nullptr;
-    std::uint32_t size_ = 0; // bytes of text, or number of items
-    std::uint32_t name_size_ = 0;
-    JsonKind kind_ = JsonKind::kNull;
+    static constexpr std::uint32_t kKindMask = 0x7;
+    static constexpr std::uint32_t kNamed = 0x8;
+    static constexpr int kSizeShift = 4;
+
+    bool Named() const { return (word_ & kNamed) != 0; }
+    // Bytes of text, or number of items.
+    std::uint32_t Size() const { return word_ >> kSizeShift; }
+    bool HasItems() const { return (IsObject() || IsArray()) && Size() != 0; }
+    const char* Target() const { return reinterpret_cast<const char*>(this) + target_; }
+
+    std::uint32_t word_ = static_cast<std::uint32_t>(JsonKind::kNull); // kind, named flag, size
+    std::int32_t target_ = 0; // from this value to its text, its first item or its name's holder
 };
 
-// A parsed text: every value of it in one array, every string and literal in one text store, and the value
-// the document stands for (its root). Moving a document keeps every JsonValue of it valid.
+// A parsed text: every value of it and every decoded string, literal and member name in one block, and the
+// value the document stands for (its root). Moving a document keeps every JsonValue of it valid.
 class JsonDocument {
 public:
     JsonDocument(JsonDocument&&) noexcept = default;
@@ -76,8 +100,10 @@ private:
     friend class JsonParser;
     JsonDocument() = default;
 
-    std::unique_ptr<char[]> text_store_;
-    std::vector<JsonValue> values_;
+    struct BlockDelete {
+        void operator()(std::byte* block) const noexcept { ::operator delete(block); }
+    };
+    std::unique_ptr<std::byte, BlockDelete> block_;
     const JsonValue* root_ = nullptr;
 };
 
@@ -88,7 +114,9 @@ public:
 };
 
 // Parses bytes holding exactly one JSON object, with only whitespace (space, tab, CR, LF) around it. Any
-// other text, invalid UTF-8, or nesting deeper than kMaxJsonDepth gives none.
+// other text, invalid UTF-8, nesting deeper than kMaxJsonDepth, or a text of 256 MiB or more gives none.
+// The document takes at most 4.5 bytes per byte of text, whatever its shape (8 bytes per value, of which
+// the densest text holds one per two bytes, and its decoded strings and literals).
 std::optional<JsonDocument> ParseJsonObject(std::string_view bytes);
 
 // The value of the first member of `object` named exactly `name`; none when absent or not an object.

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace telva {
 namespace {
@@ -29,20 +30,48 @@ std::size_t ValueMarks(char c) {
            static_cast<std::size_t>(c == '{');
 }
 
-// An upper bound on the number of values in a text that parses: every value is the root, the first item of
-// a container, or follows a comma. Counting every comma and bracket is quick and close for ordinary text;
-// when that count is large for the text's size (dense arrays, or a hostile answer whose strings are full of
-// commas), the count is redone outside strings, so the room reserved follows the values really there.
-std::size_t MaxValueCount(std::string_view bytes) {
-    std::size_t count = 1;
-    for (const char c : bytes) {
-        count += ValueMarks(c);
+// The room a text that parses needs: `values` bounds the number of its values, `holders` the number of
+// its named containers that hold items (each takes one slot more, for its name). Every value is the root,
+// the first item of a container, or follows a comma. Counting every comma and bracket is quick and close
+// for ordinary text, which holds few values for its size; when the count is large for the text's size
+// (dense arrays, or a hostile answer whose strings are full of commas), it is redone outside strings and
+// without the empty containers, so the room follows the values really there: the slots then fill up
+// completely, and the memory a parse takes is that of its values.
+struct Room {
+    std::size_t values = 1;
+    std::size_t holders = 0;
+};
+
+// The commas and opening brackets of the text, counted in blocks whose counts fit a byte, which lets the
+// compiler count many bytes at once.
+std::size_t CountMarks(std::string_view bytes) {
+    constexpr std::size_t kBlock = 240;
+    std::size_t count = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= bytes.size(); i += kBlock) {
+        std::uint8_t in_block = 0;
+        for (std::size_t j = 0; j < kBlock; ++j) {
+            in_block = static_cast<std::uint8_t>(in_block + ValueMarks(bytes[i + j]));
+        }
+        count += in_block;
     }
-    if (count <= bytes.size() / 16) {
-        return count;
+    for (; i < bytes.size(); ++i) {
+        count += ValueMarks(bytes[i]);
     }
-    count = 1;
+    return count;
+}
+
+Room CountRoom(std::string_view bytes) {
+    Room room;
+    room.values += CountMarks(bytes);
+    if (room.values <= bytes.size() / 16) {
+        room.holders = room.values;
+        return room;
+    }
+    room = Room();
     bool in_string = false;
+    char previous = 0;           // the last byte outside strings that is not whitespace
+    bool previous_named = false; // whether the container `previous` opened is a member's value
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const char c = bytes[i];
         if (in_string) {
@@ -51,21 +80,56 @@ std::size_t MaxValueCount(std::string_view bytes) {
             } else if (c == '"') {
                 in_string = false;
             }
-        } else if (c == '"') {
-            in_string = true;
-        } else {
-            count += ValueMarks(c);
+            continue;
         }
+        switch (c) {
+        case ' ':
+        case '\t':
+        case '\r':
+        case '\n':
+            continue;
+        case '"':
+            in_string = true;
+            break;
+        case ',':
+            ++room.values;
+            break;
+        case '[':
+        case '{':
+            // Counted as holding an item until it turns out empty.
+            ++room.values;
+            previous_named = previous == ':';
+            room.holders += previous_named ? 1 : 0;
+            break;
+        case ']':
+        case '}':
+            if (previous == '[' || previous == '{') {
+                --room.values;
+                room.holders -= previous_named ? 1 : 0;
+            }
+            break;
+        default:
+            break;
+        }
+        previous = c;
     }
-    return count;
+    return room;
 }
+
+// Texts are refused from this size on, so that every offset and size within a document fits its field.
+constexpr std::size_t kMaxTextBytes = std::size_t{1} << 28;
 
 } // namespace
 
-// Reads a text in one pass. Finished values go to the document's value array, whose room is reserved up
-// front so it never moves: the items of a container are collected on a scratch stack and copied there as
-// one block when the container closes. Decoded strings and number literals are written one after another
-// into the text store, which is as large as the text itself (decoding never lengthens a string).
+// Reads a text in one pass into one block: value slots first, then the text store. Open containers collect
+// their items on a scratch stack that grows up from the start of the slots; a container that closes copies
+// them, in order, to the finished values, which grow down from the end of the slots. The copy may overlap
+// the items it comes from (it runs from the last item to the first), so the slots need be no more than the
+// text's values: a dense text fills them from both ends. A value on the scratch stack holds its target as
+// an offset from the block's start, a finished value from its own address. Decoded strings, number
+// literals and member names (each name followed by its length) are written one after another into the
+// text store, which never needs more than the text and two bytes per value (decoding never lengthens a
+// string; a name's length takes two bytes more than its quotes).
 class JsonParser {
 public:
     JsonParser(const char* begin, const char* end) : p_(begin), end_(end) {}
@@ -75,31 +139,68 @@ public:
         if (p_ == end_ || *p_ != '{') {
             return std::nullopt;
         }
-        const std::string_view bytes(p_, static_cast<std::size_t>(end_ - p_));
+        const Room room = CountRoom(std::string_view(p_, static_cast<std::size_t>(end_ - p_)));
+        const std::size_t slots = room.values + room.holders;
+        const std::size_t store = static_cast<std::size_t>(end_ - p_) + 2 * room.values;
+        const std::size_t block = slots * sizeof(JsonValue) + store;
+        if (block > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+            return std::nullopt;
+        }
         JsonDocument document;
-        // Left uninitialized: only what is written is ever read.
-        document.text_store_.reset(new char[bytes.size()]);
-        out_ = document.text_store_.get();
-        document.values_.reserve(MaxValueCount(bytes));
-        values_ = &document.values_;
+        // Left uninitialized: only what is written is ever read, and pages never written are never taken.
+        document.block_.reset(static_cast<std::byte*>(::operator new(block)));
+        block_ = reinterpret_cast<char*>(document.block_.get());
+        scratch_top_ = reinterpret_cast<JsonValue*>(block_);
+        finished_ = scratch_top_ + slots;
+        out_ = block_ + slots * sizeof(JsonValue);
 
-        scratch_.emplace_back();
-        if (!ParseValue(0, 0)) {
+        JsonValue* const root = Push();
+        if (!ParseValue(root, 0, kNoName)) {
             return std::nullopt;
         }
         SkipWhitespace();
-        if (p_ != end_) {
+        if (p_ != end_ || finished_ == root) {
             return std::nullopt;
         }
-        if (document.values_.size() == document.values_.capacity()) {
-            return std::nullopt;
-        }
-        document.values_.push_back(scratch_[0]);
-        document.root_ = &document.values_.back();
+        --finished_;
+        Place(finished_, *root);
+        scratch_top_ = root;
+        document.root_ = finished_;
         return document;
     }
 
 private:
+    static constexpr std::int32_t kNoName = -1;
+
+    std::int32_t Offset(const void* at) const {
+        return static_cast<std::int32_t>(static_cast<const char*>(at) - block_);
+    }
+
+    // A fresh slot on the scratch stack; none when the slots are used up, which a text that parses never
+    // does.
+    JsonValue* Push() {
+        if (scratch_top_ == finished_) {
+            return nullptr;
+        }
+        return new (scratch_top_++) JsonValue();
+    }
+
+    static void Set(JsonValue& slot, JsonKind kind, std::uint32_t size, std::int32_t name,
+                    std::int32_t target) {
+        slot.word_ = static_cast<std::uint32_t>(kind) | (name != kNoName ? JsonValue::kNamed : 0U) |
+                     size << JsonValue::kSizeShift;
+        slot.target_ = target;
+    }
+
+    // Writes a value from the scratch stack as a finished value at `to`; `to` may be where it lies.
+    void Place(JsonValue* to, const JsonValue& from) {
+        const std::uint32_t word = from.word_;
+        const std::int32_t target = from.target_;
+        JsonValue* const placed = new (to) JsonValue();
+        placed->word_ = word;
+        placed->target_ = target - Offset(to);
+    }
+
     void SkipWhitespace() {
         while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) {
             ++p_;
@@ -115,60 +216,75 @@ private:
         return false;
     }
 
-    bool ParseLiteral(std::string_view word, JsonKind kind, std::size_t slot) {
+    bool ParseLiteral(std::string_view word, JsonKind kind, JsonValue& slot, std::int32_t name) {
         if (static_cast<std::size_t>(end_ - p_) < word.size() || std::string_view(p_, word.size()) != word) {
             return false;
         }
         p_ += word.size();
-        scratch_[slot].kind_ = kind;
+        Set(slot, kind, 0, name, name);
         return true;
     }
 
-    // Parses one value into scratch_[slot]. The scratch stack may grow meanwhile, so the slot is named by
-    // its position, never held by reference across a nested parse.
-    bool ParseValue(std::size_t slot, int depth) {
+    // Parses one value into `slot`. `name` is where the record of the member name this value belongs to
+    // ends (the value's own text begins there), or kNoName.
+    bool ParseValue(JsonValue* slot, int depth, std::int32_t name) {
         SkipWhitespace();
         if (p_ == end_) {
             return false;
         }
+        std::int32_t text = 0;
+        std::uint32_t size = 0;
         switch (*p_) {
         case '{':
-            return ParseContainer(slot, depth + 1, JsonKind::kObject, '}');
+            return ParseContainer(slot, depth + 1, JsonKind::kObject, '}', name);
         case '[':
-            return ParseContainer(slot, depth + 1, JsonKind::kArray, ']');
+            return ParseContainer(slot, depth + 1, JsonKind::kArray, ']', name);
         case '"':
-            scratch_[slot].kind_ = JsonKind::kString;
-            return ParseString(scratch_[slot].text_, scratch_[slot].size_);
+            if (!ParseString(text, size)) {
+                return false;
+            }
+            Set(*slot, JsonKind::kString, size, name, text);
+            return true;
         case 't':
-            return ParseLiteral("true", JsonKind::kTrue, slot);
+            return ParseLiteral("true", JsonKind::kTrue, *slot, name);
         case 'f':
-            return ParseLiteral("false", JsonKind::kFalse, slot);
+            return ParseLiteral("false", JsonKind::kFalse, *slot, name);
         case 'n':
-            return ParseLiteral("null", JsonKind::kNull, slot);
+            return ParseLiteral("null", JsonKind::kNull, *slot, name);
         default:
-            scratch_[slot].kind_ = JsonKind::kNumber;
-            return ParseNumber(scratch_[slot].text_, scratch_[slot].size_);
+            if (!ParseNumber(text, size)) {
+                return false;
+            }
+            Set(*slot, JsonKind::kNumber, size, name, text);
+            return true;
         }
     }
 
-    bool ParseContainer(std::size_t slot, int depth, JsonKind kind, char closer) {
+    bool ParseContainer(JsonValue* slot, int depth, JsonKind kind, char closer, std::int32_t name) {
         if (depth > kMaxJsonDepth) {
             return false;
         }
         ++p_; // '{' or '['
-        const std::size_t first = scratch_.size();
+        JsonValue* const first = scratch_top_;
         if (!Consume(closer)) {
             do {
-                const std::size_t item = scratch_.size();
-                scratch_.emplace_back();
+                JsonValue* const item = Push();
+                if (item == nullptr) {
+                    return false;
+                }
+                std::int32_t item_name = kNoName;
                 if (kind == JsonKind::kObject) {
                     SkipWhitespace();
-                    if (p_ == end_ || *p_ != '"' ||
-                        !ParseString(scratch_[item].name_, scratch_[item].name_size_) || !Consume(':')) {
+                    std::int32_t text = 0;
+                    std::uint32_t size = 0;
+                    if (p_ == end_ || *p_ != '"' || !ParseString(text, size) || !Consume(':')) {
                         return false;
                     }
+                    std::memcpy(out_, &size, sizeof size);
+                    out_ += sizeof size;
+                    item_name = Offset(out_);
                 }
-                if (!ParseValue(item, depth)) {
+                if (!ParseValue(item, depth, item_name)) {
                     return false;
                 }
             } while (Consume(','));
@@ -176,25 +292,34 @@ private:
                 return false;
             }
         }
-        // A text that parses never has more values than the count bounds; should it ever, the text is
-        // refused rather than the value array moved under the pointers already handed out.
-        const std::size_t count = scratch_.size() - first;
-        if (count > values_->capacity() - values_->size()) {
+        const auto count = static_cast<std::uint32_t>(scratch_top_ - first);
+        if (count == 0) {
+            Set(*slot, kind, 0, name, name);
+            return true;
+        }
+        // The items, preceded by their name's holder when the container is named, move to the finished
+        // values. The bounds leave them room above the scratch stack's part below them; moving from the
+        // last item to the first never overwrites an item not yet moved.
+        const std::size_t holder = name != kNoName ? 1 : 0;
+        if (static_cast<std::size_t>(finished_ - first) < count + holder) {
             return false;
         }
-        const JsonValue* items = values_->data() + values_->size();
-        values_->insert(values_->end(), scratch_.begin() + static_cast<std::ptrdiff_t>(first),
-                        scratch_.end());
-        scratch_.resize(first);
-        JsonValue& container = scratch_[slot];
-        container.kind_ = kind;
-        container.items_ = items;
-        container.size_ = static_cast<std::uint32_t>(count);
+        JsonValue* const moved = finished_ - (count + holder);
+        for (std::size_t i = count; i-- > 0;) {
+            Place(moved + holder + i, first[i]);
+        }
+        if (holder != 0) {
+            JsonValue* const name_holder = new (moved) JsonValue();
+            name_holder->target_ = name - Offset(moved);
+        }
+        finished_ = moved;
+        scratch_top_ = first;
+        Set(*slot, kind, count, name, Offset(moved));
         return true;
     }
 
     // -? (0 | [1-9][0-9]*) (. [0-9]+)? ([eE] [+-]? [0-9]+)?
-    bool ParseNumber(const char*& text, std::uint32_t& size) {
+    bool ParseNumber(std::int32_t& text, std::uint32_t& size) {
         const char* start = p_;
         if (p_ != end_ && *p_ == '-') {
             ++p_;
@@ -230,13 +355,13 @@ private:
                 ++p_;
             }
         }
-        text = Store(start, p_);
+        text = Offset(Store(start, p_));
         size = static_cast<std::uint32_t>(p_ - start);
         return true;
     }
 
     // Copies bytes to the end of the text store; yields where they start.
-    const char* Store(const char* begin, const char* end) {
+    char* Store(const char* begin, const char* end) {
         char* const start = out_;
         std::memcpy(out_, begin, static_cast<std::size_t>(end - begin));
         out_ += end - begin;
@@ -346,14 +471,17 @@ private:
     }
 
     // Decodes a string (p_ at its opening quote) to the end of the text store.
-    bool ParseString(const char*& text, std::uint32_t& size) {
+    bool ParseString(std::int32_t& text, std::uint32_t& size) {
         ++p_; // opening quote
         const char* const start = out_;
         while (true) {
-            const char* run = p_;
-            while (p_ != end_ && kPlain[static_cast<unsigned char>(*p_)]) {
-                ++p_;
+            // A local cursor: the compiler need not write p_ back for every byte read.
+            const char* const run = p_;
+            const char* plain = p_;
+            while (plain != end_ && kPlain[static_cast<unsigned char>(*plain)]) {
+                ++plain;
             }
+            p_ = plain;
             Store(run, p_);
             if (p_ == end_) {
                 return false;
@@ -361,7 +489,7 @@ private:
             const auto c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
-                text = start;
+                text = Offset(start);
                 size = static_cast<std::uint32_t>(out_ - start);
                 return true;
             }
@@ -378,14 +506,15 @@ private:
 
     const char* p_;
     const char* end_;
-    char* out_ = nullptr;                      // the end of what the text store holds
-    std::vector<JsonValue>* values_ = nullptr; // the document's value array
-    std::vector<JsonValue> scratch_;           // values whose container is still open
+    char* block_ = nullptr;            // the document's block
+    JsonValue* scratch_top_ = nullptr; // the end of the scratch stack: the items of open containers
+    JsonValue* finished_ = nullptr;    // the first of the finished values
+    char* out_ = nullptr;              // the end of what the text store holds
 };
 
 std::optional<JsonDocument> ParseJsonObject(std::string_view bytes) {
-    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-        return std::nullopt; // sizes are kept in 32 bits; answers are capped far below this
+    if (bytes.size() >= kMaxTextBytes) {
+        return std::nullopt; // answers are capped far below this
     }
     JsonParser parser(bytes.data(), bytes.data() + bytes.size());
     return parser.ParseDocument();

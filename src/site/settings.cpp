@@ -91,6 +91,15 @@ std::int32_t ReadSettingInteger(const std::string& path, const std::string& sect
     return ParseSettingInteger(text).value_or(0);
 }
 
+bool ServerAddressUsable(std::string_view server_address) {
+    const std::size_t separator = server_address.find("://");
+    if (separator == std::string_view::npos) {
+        return true;
+    }
+    const std::string scheme = LowerAscii(server_address.substr(0, separator));
+    return scheme == "http" || scheme == "https";
+}
+
 std::string DeriveBaseUrl(std::string_view server_address) {
     std::string url = platform::ToLowerText(server_address) + "/app/index.php/";
     if (url.find("http") == std::string::npos) {
@@ -142,7 +151,8 @@ Settings ReadSettings(const std::string& path) {
     settings.user_name = ReadSettingText(path, kSettingsSection, "user", "vrel");
     settings.password = ReadSettingText(path, kSettingsSection, "pass", "24680");
     settings.ca_file = ResolveBesideExecutable(ReadSettingText(path, kSettingsSection, "certificado", ""));
-    settings.base_url = DeriveBaseUrl(settings.server_address);
+    settings.base_url =
+        DeriveBaseUrl(ServerAddressUsable(settings.server_address) ? settings.server_address : "");
     settings.parallel = ParallelReadings(ReadSettingText(path, kSettingsSection, "paralelo", ""));
     settings.compare_counters =
         ParseSettingInteger(ReadSettingText(path, kSettingsSection, "conferir", "")) == std::int32_t{1};
@@ -163,6 +173,10 @@ SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
     }
     if (settings.server_address.empty()) {
         review.problems.push_back("\"endereco\" (the server's address) is empty");
+    }
+    if (!ServerAddressUsable(settings.server_address)) {
+        review.problems.push_back("\"endereco\" \"" + settings.server_address +
+                                  "\" names a scheme other than http:// or https://: no server is called");
     }
     if (settings.contract_number.empty()) {
         review.problems.push_back("\"contrato\" (the contract's number) is empty");

@@ -25,7 +25,8 @@ int ParallelReadings(std::string_view text);
 // The full path of the settings file: the executable's directory followed by "config.ini".
 std::string SettingsFilePath();
 
-// The settings in `path`, with the defaults for what is missing, and the server URL derived from them.
+// The settings in `path`, with the defaults for what is missing, and the server URL derived from them (that
+// of an empty address when the address is not usable).
 // The local address is left empty: it is the machine's, not the file's. A relative "certificado" is taken
 // from the executable's directory.
 Settings ReadSettings(const std::string& path);
@@ -43,15 +44,23 @@ bool IsValidScheduleTime(std::string_view text, std::string_view separator);
 
 // What the settings read from `path` are worth to an audit: `usable` when the file was read and names a
 // server and a contract; `problems`, one sentence each, everything the service would warn about or correct
-// silently: the file cannot be read, "endereco" or "contrato" is empty, "horario" is not a time of day (with
-// `time_separator`), "paralelo" is not a whole number from 1 to 256 (with the value in effect), the file is
-// readable by every user.
+// silently: the file cannot be read, "endereco" or "contrato" is empty, "endereco" has a scheme other than
+// http or https, "horario" is not a time of day (with `time_separator`), "paralelo" is not a whole number
+// from 1 to 256 (with the value in effect), the file is readable by every user.
 struct SettingsReview {
     bool usable = false;
     std::vector<std::string> problems;
 };
 SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
                               std::string_view time_separator);
+
+// Whether a server address may be used: one that holds "://" after anything but "http" or "https" (in any
+// letter case) is not, so that a mistyped scheme ("htps://", "httpss://") sends nothing, least of all the
+// password in plain text. An address without "://" is usable (the URL rules decide).
+bool ServerAddressUsable(std::string_view server_address);
+
+// The start handler's line for an address that is not usable; the address follows.
+inline constexpr const char* kServerAddressNotUsableText = "Server address not usable: ";
 
 // ServerAddress lower-cased and followed by "/app/index.php/"; "http://" goes in front when the text
 // "http" occurs nowhere in the result.

@@ -124,7 +124,7 @@ TEST_F(HttpClientTest, AnswerFramings) {
 TEST_F(HttpClientTest, KnownLengthNeverWaitsForTheClose) {
     // The server holds the connection open long after its answer; the limits would fail a client that
     // waited for the close.
-    limits_ = HttpLimits{2000, 1000, 2000, kMaxAnswerBodyBytes};
+    limits_ = HttpLimits{5000, 4000, 6000, kMaxAnswerBodyBytes};
     Script(R"([{"body": "{\"a\":1}", "keep_open": 10},
                {"body": "{\"b\":2}", "framing": "chunked", "keep_open": 10}])");
     EXPECT_EQ(Post(), "{\"a\":1}");

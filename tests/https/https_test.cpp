@@ -46,7 +46,8 @@ public:
         if (!ports) {
             throw std::runtime_error("no ports.json in " + directory_);
         }
-        for (const char* name : {"plain", "good", "expired", "address", "silent"}) {
+        for (const char* name : {"plain", "good", "expired", "address", "forged", "notca", "constrained",
+                                 "optional", "silent"}) {
             ports_[name] = ValueText(*FindMember(ports->root(), name));
         }
     }
@@ -179,6 +180,31 @@ TEST_F(HttpsClient, CertificateForAnAddressMatchesOnlyThatAddress) {
         std::make_pair(std::string("TLS: certificate is not for the name localhost"), true));
     EXPECT_TRUE(servers_.Received(scenario, 1));
     EXPECT_FALSE(servers_.Received(scenario, 2));
+}
+
+// The CA file's certificate is trusted, not another of its name and serial number; a chain through a
+// certificate without the right to issue, or through a CA limited to other names, is refused; a server
+// asking for a client certificate it does not require is answered without one.
+TEST_F(HttpsClient, TrustIsTheWholeCaCertificateAndAnOptionalClientCertificateIsLeftOut) {
+    const std::string scenario = ScenarioName("");
+    servers_.Script(scenario, kOk);
+    const HttpClient client = HttpClient::ForCredentials("user", "secret", limits_, servers_.CaFile());
+    const auto failure = [&](const char* server) {
+        return FailureOf(
+            [&] { client.PostForm(servers_.Url("https", "localhost", server, scenario), Form()); });
+    };
+    const auto [forged, tls] = failure("forged");
+    EXPECT_TRUE(tls && forged.starts_with("TLS: certificate not trusted (")) << forged;
+    EXPECT_EQ(failure("notca"),
+              std::make_pair(std::string("TLS: certificate rejected (invalid CA certificate) for localhost"),
+                             true));
+    EXPECT_EQ(
+        failure("constrained"),
+        std::make_pair(std::string("TLS: certificate rejected (permitted subtree violation) for localhost"),
+                       true));
+    EXPECT_FALSE(servers_.Received(scenario, 1));
+    EXPECT_EQ(client.PostForm(servers_.Url("https", "localhost", "optional", scenario), Form()),
+              R"({"status":"SUCCESS","data":{"n":1},"errors":null})");
 }
 
 TEST_F(HttpsClient, HandshakeEndsWithTheConnectLimit) {

@@ -8,13 +8,19 @@
 
 At start a test CA and three server certificates are made with `openssl` in DIR: ca.pem (the CA, to be
 named by "certificado"); for the name "localhost", good.pem (valid for two days) and expired.pem (its
-validity ended before it began); address.pem for the address 127.0.0.1 alone. The server listens on
-127.0.0.1 only, at free ports written to DIR/ports.json:
+validity ended before it began); address.pem for the address 127.0.0.1 alone. Two chains for "localhost"
+that must not be trusted with ca.pem: forged.pem, issued by a CA of the same name and serial number as
+ca.pem but with a key of its own (sent along), and notca.pem, issued by a certificate that ca.pem issued
+without the right to issue certificates (sent along). The server listens on 127.0.0.1 only, at free ports
+written to DIR/ports.json:
 
     plain     HTTP, the scripted server of tests/http (it answers a TLS hello with 400, as web servers do)
     good      TLS with good.pem, the same scripted answers and records
     expired   TLS with expired.pem
     address   TLS with address.pem
+    forged    TLS with forged.pem
+    notca     TLS with notca.pem
+    optional  TLS with good.pem, asking for a client certificate that it does not require
     silent    accepts connections (the kernel does) and never says a word
 
 Requests over TLS are recorded like plain ones (DIR/<scenario>/N.raw, the decrypted bytes). The server name
@@ -65,6 +71,40 @@ def make_certificates(directory):
     for name, days, request in (("good", "2", "server"), ("expired", "-1", "server"), ("address", "2", "address")):
         openssl("x509", "-req", "-in", request + ".csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
                 "-sha256", "-days", days, "-extfile", request + ".ext", "-out", name + ".pem", cwd=directory)
+    make_untrusted_chains(directory)
+
+
+def make_untrusted_chains(directory):
+    """forged.pem and notca.pem: a certificate for "localhost" (the server's key) and its issuer, each chain
+    one that a client trusting ca.pem must refuse."""
+    serial = subprocess.run(["openssl", "x509", "-in", "ca.pem", "-noout", "-serial"], cwd=directory, check=True,
+                            capture_output=True, text=True).stdout.strip().split("=", 1)[1]
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", "forged-ca.key", "-out",
+            "forged-ca.pem", "-days", "2", "-subj", "/CN=TELVA Test CA", "-set_serial", "0x" + serial, "-addext",
+            "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=directory)
+    with open(os.path.join(directory, "notca.ext"), "w") as handle:
+        handle.write("basicConstraints=critical,CA:FALSE\n"
+                     "keyUsage=critical,digitalSignature,keyCertSign\n")
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", "notca.key", "-out", "notca.csr",
+            "-subj", "/CN=TELVA test server without CA rights", cwd=directory)
+    openssl("x509", "-req", "-in", "notca.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-sha256",
+            "-days", "2", "-extfile", "notca.ext", "-out", "notca-issuer.pem", cwd=directory)
+    with open(os.path.join(directory, "constrained.ext"), "w") as handle:
+        handle.write("basicConstraints=critical,CA:TRUE\n"
+                     "keyUsage=critical,keyCertSign,cRLSign\n"
+                     "nameConstraints=critical,permitted;DNS:elsewhere.invalid\n")
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout", "constrained-ca.key", "-out",
+            "constrained.csr", "-subj", "/CN=TELVA Test CA for other names", cwd=directory)
+    openssl("x509", "-req", "-in", "constrained.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+            "-sha256", "-days", "2", "-extfile", "constrained.ext", "-out", "constrained-ca.pem", cwd=directory)
+    for name, issuer in (("forged", "forged-ca"), ("notca", "notca-issuer"), ("constrained", "constrained-ca")):
+        openssl("x509", "-req", "-in", "server.csr", "-CA", issuer + ".pem", "-CAkey",
+                ("notca" if name == "notca" else issuer) + ".key", "-CAcreateserial", "-sha256", "-days", "2",
+                "-extfile", "server.ext", "-out", name + "-leaf.pem", cwd=directory)
+        with open(os.path.join(directory, name + ".pem"), "w") as chain:
+            for part in (name + "-leaf.pem", issuer + ".pem"):
+                with open(os.path.join(directory, part)) as handle:
+                    chain.write(handle.read())
 
 
 class TlsServer(scripted_server.Server):
@@ -84,10 +124,13 @@ class TlsServer(scripted_server.Server):
         self.RequestHandlerClass(secure, client_address, self)
 
 
-def tls_context(directory, certificate, sni_lock):
+def tls_context(directory, certificate, sni_lock, ask_client_certificate=False):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.minimum_version = ssl.TLSVersion.TLSv1_2
     context.load_cert_chain(os.path.join(directory, certificate), os.path.join(directory, "server.key"))
+    if ask_client_certificate:
+        context.load_verify_locations(os.path.join(directory, "ca.pem"))
+        context.verify_mode = ssl.CERT_OPTIONAL
 
     def note_name(connection, name, context_in_use):
         with sni_lock, open(os.path.join(directory, "sni.txt"), "a") as handle:
@@ -101,9 +144,12 @@ def run(directory):
     make_certificates(directory)
     sni_lock = threading.Lock()
     servers = {"plain": scripted_server.Server(("127.0.0.1", 0), scripted_server.Handler)}
-    for name in ("good", "expired", "address"):
+    for name in ("good", "expired", "address", "forged", "notca", "constrained"):
         servers[name] = TlsServer(("127.0.0.1", 0), scripted_server.Handler,
                                   tls_context(directory, name + ".pem", sni_lock), directory)
+    servers["optional"] = TlsServer(("127.0.0.1", 0), scripted_server.Handler,
+                                    tls_context(directory, "good.pem", sni_lock, ask_client_certificate=True),
+                                    directory)
     silent = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     silent.bind(("127.0.0.1", 0))
     silent.listen(16)

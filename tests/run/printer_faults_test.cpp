@@ -305,7 +305,7 @@ TEST_F(PrinterFaults, MisbehavingPrintersEachKeepTheirFailureToThemselves) {
     // to an earlier query is dropped, so six empty readings, none shifted to the next field.
     add(
         [full](const Query& q) {
-            return std::vector<ScriptedAnswer>{{full(6, q), kReceiveWaitMs + 100}};
+            return std::vector<ScriptedAnswer>{{full(6, q), kReceiveWaitMs + 250}};
         },
         {}, "", 6);
     // 7: Counter64 values beyond 32 bits.

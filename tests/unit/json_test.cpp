@@ -189,6 +189,31 @@ TEST(JsonDocument, EveryValueFitsWhereCommasAndBracketsHideInStrings) {
     flat += "]}";
     const JsonDocument dense = Parse(flat);
     EXPECT_EQ(FindMember(dense.root(), "v")->items().size(), 100000u);
+    // Dense texts are given room for their values alone (empty containers hold none; a named container
+    // takes one slot for its name): every shape, with and without whitespace, still fits exactly.
+    const std::vector<std::pair<std::string, bool>> shapes = {{"[],", false},
+                                                              {"[1],", false},
+                                                              {"[ [ ] , { } ],", false},
+                                                              {R"({"":[]},)", false},
+                                                              {R"("k":[1],)", true},
+                                                              {R"( "k" : [ 1 ] ,)", true},
+                                                              {R"("k":{},)", true},
+                                                              {R"("k":{"j":[]},)", true},
+                                                              {R"("k":"v",)", true}};
+    for (const auto& [unit, object] : shapes) {
+        std::string repeated = object ? "{\"v\":{" : "{\"v\":[";
+        for (int i = 0; i < 20000; ++i) {
+            repeated += unit;
+        }
+        repeated.back() = object ? '}' : ']';
+        repeated += "}";
+        const std::optional<JsonDocument> parsed = ParseJsonObject(repeated);
+        ASSERT_TRUE(parsed) << unit;
+        const JsonValue& v = *FindMember(parsed->root(), "v");
+        ASSERT_EQ(v.items().size(), 20000u) << unit;
+        EXPECT_EQ(v.items().back().name(), object ? "k" : "") << unit;
+        EXPECT_EQ(ContainsText(parsed->root(), "j"), unit.find("\"j\"") != std::string::npos) << unit;
+    }
 }
 
 } // namespace

@@ -72,6 +72,34 @@ TEST_F(Handlers, StartWithoutSettingsFileUsesDefaultsAndNamesTheFile) {
     EXPECT_EQ(settings.base_url, "http:///app/index.php/");
 }
 
+// A scheme other than http or https is not used: the start line is followed by one that names the address,
+// the server URL is that of an empty address, and the settings review counts it as a problem.
+TEST_F(Handlers, AddressWithAnUnknownSchemeIsNamedAtStartAndNotUsed) {
+    for (const char* usable :
+         {"", "192.0.2.10:8080", "http://h", "HTTPS://h:1", "HtTp://h", "myhttphost/x"}) {
+        EXPECT_TRUE(ServerAddressUsable(usable)) << usable;
+    }
+    for (const char* unusable : {"htps://h:8443", "httpss://h:1", "ftp://h", "://h", "h/x?to=http://y"}) {
+        EXPECT_FALSE(ServerAddressUsable(unusable)) << unusable;
+    }
+    dir_.Write("config.ini", "[SERVIDOR]\r\ncontrato=77\r\nendereco=Htps://Server:8443\r\n");
+    AuditService service(context_, dir_.file("config.ini"));
+    bool started = true;
+    service.HandleStart(started);
+    EXPECT_EQ(context_.settings.base_url, "http:///app/index.php/");
+    const std::string log = TodaysLog();
+    const std::string started_line = " Service started, IP " + context_.settings.local_address + "\r\n";
+    ASSERT_NE(log.find(started_line), std::string::npos) << log;
+    EXPECT_EQ(log.find(" Server address not usable: Htps://Server:8443\r\n"),
+              log.find(started_line) + started_line.size() + 19)
+        << log;
+    const SettingsReview review = ReviewSettings(dir_.file("config.ini"), context_.settings, ":");
+    EXPECT_FALSE(review.usable);
+    EXPECT_EQ(review.problems,
+              std::vector<std::string>{"\"endereco\" \"Htps://Server:8443\" names a scheme "
+                                       "other than http:// or https://: no server is called"});
+}
+
 TEST_F(Handlers, StartNamesAnUnusableScheduleTimeAndKeepsIt) {
     for (const std::string value : {"3h", "25:00", "03:60", "3:00", "03.00", "03:00 "}) {
         dir_.Write("config.ini", "[SERVIDOR]\r\nhorario=" + value + "\r\n");

@@ -265,7 +265,10 @@ TEST(ServiceLifecycle, PauseFreezesTheThreadInterrogateWakesItContinueRuns) {
 
     service.QueueControlRequest(kControlInterrogate);
     ASSERT_TRUE(binding.WaitForState(ServiceState::Paused, 2)); // the paused state reported again
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (loop.ticks.load() == frozen && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_GT(loop.ticks.load(), frozen); // the loop runs on while the reported state stays paused
 
     service.QueueControlRequest(kControlContinue);
