@@ -2,13 +2,10 @@
 
 #include "platform/profile.h"
 #include "platform/unicode.h"
+#include "text/ascii.h"
 
 namespace telva {
 namespace {
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
 
 constexpr std::string_view kHexDigits = "0123456789abcdef";
 
