@@ -24,6 +24,13 @@ std::string_view TrimSerial(std::string_view serial) {
     return serial;
 }
 
+// How many printers `history` holds for `contract`.
+std::size_t PrintersOf(const ReadingHistory& history, const std::string& contract) {
+    return static_cast<std::size_t>(
+        std::count_if(history.entries().begin(), history.entries().end(),
+                      [&](const auto& entry) { return entry.first.contract == contract; }));
+}
+
 void Append(std::vector<std::string>& to, std::vector<std::string> lines) {
     to.insert(to.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }
@@ -82,13 +89,37 @@ std::optional<bool> SerialMatches(const PrinterCheck& check) {
     return EqualsIgnoringAsciiCase(listed, answered);
 }
 
+CounterComparison CompareCounter(const PrinterCheck& check, std::size_t counter) {
+    CounterComparison comparison;
+    if (!check.kept) {
+        return comparison;
+    }
+    comparison.kept = check.kept->readings[counter];
+    const std::string& read = check.reading.readings[counter];
+    if (check.reading.results[counter] == QueryResult::Value && IsWholeNumber(comparison.kept) &&
+        IsWholeNumber(read)) {
+        comparison.lower = WholeNumberLess(read, comparison.kept);
+    }
+    return comparison;
+}
+
+bool HasLowerCounters(const PrinterCheck& check) {
+    for (std::size_t k = 0; k < kCounterCount; ++k) {
+        if (CompareCounter(check, k).lower == true) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int CheckReport::ExitStatus() const {
     if (!failure.empty() || !settings_problems.empty() || login != StepResult::Ok ||
         printer_list != StepResult::Ok) {
         return 2;
     }
     const bool all_read = std::all_of(printers.begin(), printers.end(), [](const PrinterCheck& check) {
-        return VerdictOf(check.reading) == PrinterVerdict::Read && SerialMatches(check) != false;
+        return VerdictOf(check.reading) == PrinterVerdict::Read && SerialMatches(check) != false &&
+               !HasLowerCounters(check);
     });
     return all_read ? 0 : 1;
 }
@@ -114,6 +145,11 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
     report.parallel = std::max(context.settings.parallel, kCheckParallel);
     SettingsReview review = ReviewSettings(options.settings_path, context.settings, clock.TimeSeparator());
     report.settings_problems = std::move(review.problems);
+    // Missing is the normal state before the first accepted upload; unreadable (the check run by a user
+    // who may not read the service's state directory) or damaged only means nothing to compare with.
+    const HistoryRead history = LoadReadingHistory(options.history_path);
+    const std::string& contract = context.settings.contract_number;
+    report.history = {options.history_path, history.problem, PrintersOf(history.history, contract)};
     const auto finish = [&]() -> CheckReport& {
         report.elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
@@ -162,7 +198,11 @@ CheckReport RunCheck(Clock& clock, const CheckOptions& options) {
                 report.printers[i].reading = std::move(reading);
             });
         for (std::size_t i = 0; i < list.printers.size(); ++i) {
-            report.printers[i].printer = std::move(list.printers[i]);
+            PrinterCheck& check = report.printers[i];
+            check.printer = std::move(list.printers[i]);
+            if (const PrinterHistory* kept = history.history.Find(contract, check.printer.id)) {
+                check.kept = *kept;
+            }
         }
         report.interrupted = outcome.stop != StopRequest::None;
         lines.Take(); // the printers' lines: the table says the same

@@ -3,10 +3,14 @@
 // printer's six counters read at the same time as many others (and, of a printer that answered, its serial
 // number and description, to show who answers at each address), a logout; nothing is uploaded and nothing
 // is written to the daily log (the run context's log only collects the server calls' lines for the report).
+// Each reading is set beside the last one the server accepted, from the reading history the service keeps;
+// the check only reads that history, and goes on without it when it is missing or cannot be read.
 
 #include "printer.h"
 #include "printer_reader.h"
 #include "run_context.h"
+#include "site/reading_history.h"
+#include "site/reading_history_file.h"
 
 #include <chrono>
 #include <cstddef>
@@ -27,6 +31,8 @@ enum class StepResult { NotTried, Ok, Failed };
 struct PrinterCheck {
     Printer printer;
     PrinterReading reading;
+    // What the reading history holds for the printer's id under the settings' contract; none when nothing.
+    std::optional<PrinterHistory> kept;
 };
 
 // What reading a printer gave.
@@ -54,10 +60,30 @@ std::string_view PrinterModel(const PrinterReading& reading);
 // letter case and surrounding blanks; none when either is missing.
 std::optional<bool> SerialMatches(const PrinterCheck& check);
 
+// One counter of a printer beside the history: the last accepted reading (empty when none is kept), and
+// whether this reading is lower than it (none unless both are whole numbers).
+struct CounterComparison {
+    std::string_view kept;
+    std::optional<bool> lower;
+};
+CounterComparison CompareCounter(const PrinterCheck& check, std::size_t counter);
+
+// Whether a counter the printer gave is lower than its last accepted reading (the service's rule: another
+// device answers at the address).
+bool HasLowerCounters(const PrinterCheck& check);
+
+// What the check found of the reading history.
+struct HistoryCheck {
+    std::string file;
+    std::string problem;      // why it was not usable (it then counts as empty); empty otherwise
+    std::size_t printers = 0; // how many printers it holds for the settings' contract
+};
+
 struct CheckReport {
     std::string settings_file;
     Settings settings; // as read; the password is never shown
     std::vector<std::string> settings_problems;
+    HistoryCheck history;
     StepResult login = StepResult::NotTried;
     StepResult printer_list = StepResult::NotTried;
     StepResult logout = StepResult::NotTried;
@@ -69,14 +95,15 @@ struct CheckReport {
     bool interrupted = false;
     std::string failure; // why the check could not reach the printers, or the settings' problem
 
-    // 0 every printer read, 1 some printers not read or a printer's serial number differs from the list's,
-    // 2 the settings, the server or the login failed.
+    // 0 every printer read, 1 some printers not read, a printer's serial number differs from the list's or
+    // a counter is lower than its last accepted reading, 2 the settings, the server or the login failed.
     int ExitStatus() const;
 };
 
 struct CheckOptions {
     std::string settings_path;
-    int wait_seconds = 10; // per query, as the service waits
+    std::string history_path = ReadingHistoryPath(); // only read
+    int wait_seconds = 10;                           // per query, as the service waits
     HttpLimits http_limits;
     std::uint16_t agent_port = 161;
     // Asked before each printer and between queries: true ends the reading (the printers not read yet are

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 namespace telva {
@@ -73,10 +74,43 @@ std::string ErrorStatusName(std::int32_t status) {
     return "error " + std::to_string(status);
 }
 
-std::string ReadingCell(const PrinterReading& reading, std::size_t k) {
+// `larger` - `smaller`, whole numbers of up to kHistoryMaxDigits digits with `larger` not the lower one.
+std::string Difference(std::string_view larger, std::string_view smaller) {
+    const auto significant = [](std::string_view number) {
+        const auto first = number.find_first_not_of('0');
+        return first == std::string_view::npos ? std::string_view() : number.substr(first);
+    };
+    std::string digits(significant(larger));
+    smaller = significant(smaller);
+    int borrow = 0;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        char& digit = digits[digits.size() - 1 - i];
+        int value = digit - '0' - borrow - (i < smaller.size() ? smaller[smaller.size() - 1 - i] - '0' : 0);
+        borrow = value < 0 ? 1 : 0;
+        digit = static_cast<char>('0' + value + 10 * borrow);
+    }
+    const std::string_view result = significant(digits);
+    return result.empty() ? "0" : std::string(result);
+}
+
+// A value beside its last accepted reading: " (+55)" for what the counter grew since, " (was 120345) LOWER"
+// for one that went back; nothing when there is nothing to compare.
+std::string ComparisonNote(const PrinterCheck& check, std::size_t k) {
+    const CounterComparison comparison = CompareCounter(check, k);
+    if (!comparison.lower) {
+        return {};
+    }
+    if (*comparison.lower) {
+        return " (was " + std::string(comparison.kept) + ") LOWER";
+    }
+    return " (+" + Difference(check.reading.readings[k], comparison.kept) + ")";
+}
+
+std::string ReadingCell(const PrinterCheck& check, std::size_t k) {
+    const PrinterReading& reading = check.reading;
     switch (reading.results[k]) {
     case QueryResult::Value:
-        return Cell(reading.readings[k]);
+        return Cell(reading.readings[k]) + ComparisonNote(check, k);
     case QueryResult::ErrorStatus:
         return ErrorStatusName(reading.error_status[k]);
     case QueryResult::NoAnswer:
@@ -112,6 +146,18 @@ const char* QueryWord(QueryResult result) {
     return "skipped";
 }
 
+// "2026-12-09", and with `minute` "2026-12-09T03:04".
+std::string DateText(const platform::LocalDateTime& time, bool minute) {
+    char text[32];
+    if (minute) {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d", time.year, time.month, time.day,
+                      time.hour, time.minute);
+    } else {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", time.year, time.month, time.day);
+    }
+    return text;
+}
+
 // "serial differs: server S1, printer S2" for a printer whose serial number is not the list's; else empty.
 std::string SerialDifference(const PrinterCheck& check) {
     if (SerialMatches(check) != false) {
@@ -129,6 +175,7 @@ struct Tally {
     std::size_t error = 0;
     std::size_t not_read = 0;
     std::size_t serial_differs = 0;
+    std::size_t lower_counters = 0;
 };
 
 Tally Count(const CheckReport& report) {
@@ -136,6 +183,9 @@ Tally Count(const CheckReport& report) {
     for (const PrinterCheck& check : report.printers) {
         if (SerialMatches(check) == false) {
             ++tally.serial_differs;
+        }
+        if (HasLowerCounters(check)) {
+            ++tally.lower_counters;
         }
         switch (VerdictOf(check.reading)) {
         case PrinterVerdict::Read:
@@ -176,7 +226,7 @@ std::vector<std::vector<std::string>> Rows(const CheckReport& report) {
     for (const CounterField& field : kCounterFields) {
         header.emplace_back(field.upload_key);
     }
-    for (const char* title : {"serial", "model", "outcome", "time"}) {
+    for (const char* title : {"accepted", "serial", "model", "outcome", "time"}) {
         header.emplace_back(title);
     }
     rows.push_back(std::move(header));
@@ -186,11 +236,15 @@ std::vector<std::vector<std::string>> Rows(const CheckReport& report) {
         std::vector<std::string> row = {std::to_string(i), NetworkText(check.printer.id),
                                         NetworkText(check.printer.address)};
         for (std::size_t k = 0; k < kCounterCount; ++k) {
-            row.push_back(ReadingCell(reading, k));
+            row.push_back(ReadingCell(check, k));
         }
+        row.push_back(check.kept ? DateText(check.kept->read, false) : "-");
         row.push_back(IdentityCell(reading.serial, PrinterSerial(reading)));
         row.push_back(IdentityCell(reading.description, PrinterModel(reading)));
         std::string outcome = reading.error.empty() ? PrinterOutcome(reading) : OneLine(reading.error);
+        if (HasLowerCounters(check)) {
+            outcome += ", lower counters";
+        }
         if (const std::string difference = SerialDifference(check); !difference.empty()) {
             outcome += ", " + difference;
         }
@@ -239,6 +293,9 @@ std::string SummaryText(const CheckReport& report) {
     if (tally.serial_differs > 0) {
         text += ", " + std::to_string(tally.serial_differs) + " serial differs";
     }
+    if (tally.lower_counters > 0) {
+        text += ", " + std::to_string(tally.lower_counters) + " with lower counters";
+    }
     return text;
 }
 
@@ -251,10 +308,15 @@ std::string ResultText(const CheckReport& report) {
         break;
     case 1: {
         const Tally tally = Count(report);
-        const bool all_read = tally.read == report.printers.size();
-        text = all_read ? "" : "some printers not read";
+        const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+        if (tally.read != report.printers.size()) {
+            add("some printers not read");
+        }
         if (tally.serial_differs > 0) {
-            text += (all_read ? "" : ", ") + std::to_string(tally.serial_differs) + " serial differs";
+            add(std::to_string(tally.serial_differs) + " serial differs");
+        }
+        if (tally.lower_counters > 0) {
+            add(std::to_string(tally.lower_counters) + " with lower counters");
         }
         break;
     }
@@ -267,6 +329,17 @@ std::string ResultText(const CheckReport& report) {
         text += "; the logout failed";
     }
     return text;
+}
+
+// Where the history was read from and what it gave, or why it was not usable.
+std::string HistoryText(const HistoryCheck& history) {
+    if (!history.problem.empty()) {
+        return "not usable: " + history.file + ": " + history.problem + " (counters not compared)";
+    }
+    if (history.printers == 0) {
+        return history.file + " (nothing kept for this contract yet)";
+    }
+    return history.file + " (" + std::to_string(history.printers) + " printers of this contract)";
 }
 
 // The server URL when the settings name a server; none otherwise (the derived URL would be made up).
@@ -301,6 +374,11 @@ void AddOptional(std::string& out, std::string_view name, const std::optional<st
     }
 }
 
+// true, false or null.
+const char* JsonTruth(std::optional<bool> truth) {
+    return truth ? (*truth ? "true" : "false") : "null";
+}
+
 // What the printer said of itself, made safe; none when it gave no text.
 std::optional<std::string> IdentityText(std::string_view text) {
     return text.empty() ? std::nullopt : std::optional<std::string>(NetworkText(text));
@@ -327,6 +405,7 @@ std::string CheckTable(const CheckReport& report) {
         AddLine(out, "Problem", problem);
     }
     out.push_back('\n');
+    AddLine(out, "History", HistoryText(report.history));
     AddLine(out, "Login", StepWord(report.login));
     if (report.login == StepResult::Ok) {
         AddLine(out, "Printer list",
@@ -375,7 +454,14 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
         out += i > 0 ? ", " : "";
         AppendJsonString(out, report.settings_problems[i]);
     }
-    out += "]},\n  \"steps\": {";
+    out += "]},\n  \"history\": {";
+    AddMember(out, "file", report.history.file);
+    AddNumber(out, "printers", std::to_string(report.history.printers));
+    AddOptional(out, "problem",
+                report.history.problem.empty() ? std::nullopt
+                                               : std::optional<std::string>(report.history.problem),
+                true);
+    out += "},\n  \"steps\": {";
     AddMember(out, "login", StepWord(report.login));
     AddMember(out, "printer_list", StepWord(report.printer_list));
     AddMember(out, "logout", StepWord(report.logout), true);
@@ -399,7 +485,9 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
         AddOptional(out, "model", IdentityText(PrinterModel(reading)));
         AddOptional(out, "serial", IdentityText(PrinterSerial(reading)));
         const std::optional<bool> matches = SerialMatches(check);
-        AddNumber(out, "serial_matches", matches ? (*matches ? "true" : "false") : "null");
+        AddNumber(out, "serial_matches", JsonTruth(matches));
+        AddOptional(out, "last_accepted_upload",
+                    check.kept ? std::optional<std::string>(DateText(check.kept->read, true)) : std::nullopt);
         out += "\"error\": ";
         if (reading.error.empty()) {
             out += "null";
@@ -422,8 +510,11 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
             AddOptional(out, "error_name",
                         reading.results[k] == QueryResult::ErrorStatus
                             ? std::optional<std::string>(ErrorStatusName(reading.error_status[k]))
-                            : std::nullopt,
-                        true);
+                            : std::nullopt);
+            const CounterComparison comparison = CompareCounter(check, k);
+            AddOptional(out, "last_accepted",
+                        comparison.kept.empty() ? std::nullopt : std::optional<std::string>(comparison.kept));
+            AddNumber(out, "lower", JsonTruth(comparison.lower), true);
             out += "}";
         }
         out += "]}";
@@ -439,6 +530,7 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     AddNumber(out, "error", std::to_string(tally.error));
     AddNumber(out, "not_read", std::to_string(tally.not_read));
     AddNumber(out, "serial_differs", std::to_string(tally.serial_differs));
+    AddNumber(out, "lower_counters", std::to_string(tally.lower_counters));
     AddNumber(out, "seconds", SecondsText(report.elapsed.count()), true);
     out += "},\n  ";
     AddNumber(out, "status", std::to_string(report.ExitStatus()), true);

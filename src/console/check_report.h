@@ -9,9 +9,11 @@
 
 namespace telva {
 
-// The settings, the steps, one row per printer (position, id, address, the six readings, serial, model,
-// outcome, time) and the closing lines. A reading cell holds the value, the error status's name for an
-// answer with one ("noSuchName"), "-" for no answer, and nothing for a query not made. Ids and addresses
+// The settings, the steps, one row per printer (position, id, address, the six readings, the day of the
+// last accepted reading, serial, model, outcome, time) and the closing lines. A reading cell holds the
+// value, the error status's name for an answer with one ("noSuchName"), "-" for no answer, and nothing for
+// a query not made; a value beside a last accepted reading is followed by what it grew since, " (+55)", or
+// by " (was 120345) LOWER" when it went back. Ids and addresses
 // are whole; readings, serial numbers and models are cut to kTableCellLimit characters. Text from the
 // network is made safe (NetworkText) before it is shown.
 std::string CheckTable(const CheckReport& report);

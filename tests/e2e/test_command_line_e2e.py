@@ -34,8 +34,8 @@ RUN_SECONDS = 60  # every run here ends well within this; the limit only keeps a
 # A password that no other output could contain by chance.
 PASSWORD = "pw-Q7x9-kept-secret"
 SWITCH_WORDS = ["CHECK", "JSON", "TIMEOUT", "ONCE", "HELP", "VERSION", "INSTALL", "UNINSTALL", "SILENT"]
-JSON_KEYS = {"version", "settings", "steps", "messages", "per_query_wait_seconds", "parallel", "printers", "summary",
-             "status", "failure"}
+JSON_KEYS = {"version", "settings", "history", "steps", "messages", "per_query_wait_seconds", "parallel", "printers",
+             "summary", "status", "failure"}
 NOTHING_TRIED = {"login": "not tried", "printer_list": "not tried", "logout": "not tried"}
 # What the responder on 127.0.0.10 answers to every query: an octet string, "café" in ISO-8859-1 (not UTF-8).
 LATIN1_BYTES = b"caf\xe9"

@@ -6,6 +6,7 @@
 #include "console/check.h"
 #include "console/check_report.h"
 #include "server/json.h"
+#include "site/reading_history_file.h"
 
 #include <atomic>
 
@@ -35,6 +36,7 @@ protected:
     CheckReport Check() {
         CheckOptions options;
         options.settings_path = dir_.file("config.ini");
+        options.history_path = dir_.file(kHistoryFileName);
         options.wait_seconds = 1;
         options.http_limits = context_.http_limits;
         options.interrupted = interrupted_;
@@ -133,6 +135,40 @@ TEST_F(CheckRun, EveryPrinterReadIsStatusZeroUnlessASerialNumberDiffers) {
                          "uploaded\nResult: 1 serial differs; the logout failed ("),
               std::string::npos)
         << table;
+}
+
+TEST_F(CheckRun, ReadingsStandBesideTheHistoryAndACounterThatWentBackIsStatusOne) {
+    const Fleet& fleet = RunFleet();
+    PrinterTable printers;
+    printers.AddAgent(fleet.printers[0], CounterOids(), "", "", "SN-210"); // ids "1000", "1001", "1002"
+    printers.AddAgent(fleet.printers[1], CounterOids(), "", "", "SN-211");
+    printers.AddAgent(fleet.printers[2]);
+    server().ServeItems(printers.ItemsJson());
+    WriteSettings(server().credentials().password);
+    // An accepted upload saw more pages on "1000" than it has now, the same readings on "1001", and no
+    // "1002".
+    CounterReadings higher, same;
+    for (std::size_t k = 0; k < kCounterCount; ++k) {
+        higher[k] = fleet.printers[0].Value(CounterOids()[k]);
+        same[k] = fleet.printers[1].Value(CounterOids()[k]);
+    }
+    ASSERT_TRUE(IsWholeNumber(higher[0]));
+    const std::string was = std::to_string(std::stoull(higher[0]) + 1);
+    higher[0] = was;
+    HistoryUpdate update(ReadingHistory(), server().credentials().contract, clock_.Now());
+    update.Add("1000", higher);
+    update.Add("1001", same);
+    ASSERT_EQ(SaveReadingHistory(dir_.file(kHistoryFileName), std::move(update).Finish()), "");
+    const std::string kept = dir_.Read(kHistoryFileName);
+
+    const CheckReport report = Check();
+    EXPECT_EQ(CompareCounter(report.printers[1], 0).lower, false);
+    EXPECT_FALSE(report.printers[2].kept);
+    EXPECT_EQ(report.ExitStatus(), 1);
+    EXPECT_EQ(dir_.Read(kHistoryFileName), kept) << "a check only reads the history";
+    const std::string table = CheckTable(report);
+    EXPECT_NE(table.find(" (was " + was + ") LOWER  "), std::string::npos) << table;
+    EXPECT_NE(table.find("0 failed, 1 with lower counters; nothing uploaded"), std::string::npos) << table;
 }
 
 TEST_F(CheckRun, RefusedLoginOrMissingServerIsStatusTwo) {

@@ -128,6 +128,64 @@ TEST(CheckReportForms, JsonIsOneValidDocumentWithoutThePassword) {
     EXPECT_EQ(ValueText(*FindMember(FindMember(printers[2], "counters")->items()[0], "status")), "refused");
 }
 
+// The first printer beside its last accepted readings (one gone back, one without a reading now), the second
+// with nothing kept.
+TEST(CheckReportForms, ReadingsBesideTheLastAcceptedOnes) {
+    CheckReport report = SampleReport();
+    report.history = {"/var/lib/t/reading_history.txt", "", 3};
+    report.printers.resize(2);
+    for (PrinterCheck& check : report.printers) {
+        check.reading = PrinterReading();
+        check.reading.finished = true;
+        check.reading.answered = kCounterCount;
+        check.reading.results.fill(QueryResult::Value);
+        check.printer.serial.clear();
+    }
+    report.printers[0].reading.readings = {"120400", "2210", "0", "007", "10000000000000000000", ""};
+    report.printers[0].reading.results[5] = QueryResult::ErrorStatus;
+    report.printers[0].reading.error_status[5] = 2;
+    report.printers[0].kept = PrinterHistory{
+        {}, {2026, 12, 9, 3, 4, 0, 0}, {"120345", "120345", "0", "5", "9999999999999999999", "77"}};
+    report.printers[1].reading.readings = {"1", "2", "3", "4", "5", "6"};
+    EXPECT_EQ(report.ExitStatus(), 1) << "a counter that went back is another device at the address";
+    const std::string table = CheckTable(report);
+    EXPECT_NE(table.find("History       /var/lib/t/reading_history.txt (3 printers of this contract)\n"),
+              std::string::npos);
+    EXPECT_NE(
+        table.find("120400 (+55)  2210 (was 120345) LOWER  0 (+0)  007 (+2)  10000000000000000000 (+1)  "
+                   "noSuchName  2026-12-09"),
+        std::string::npos)
+        << table;
+    const std::size_t second = table.find("\n1  \"102\"");
+    EXPECT_EQ(table.substr(second, table.find('\n', second + 1) - second).find('('), std::string::npos)
+        << "nothing kept: the values alone";
+    EXPECT_NE(table.find("read, lower counters"), std::string::npos);
+    EXPECT_NE(table.find(", 1 with lower counters; nothing uploaded\nResult: 1 with lower counters ("),
+              std::string::npos);
+
+    const std::optional<JsonDocument> document = ParseJsonObject(CheckJson(report, "v"));
+    ASSERT_TRUE(document);
+    EXPECT_EQ(ValueText(*FindMember(*FindMember(document->root(), "summary"), "lower_counters")), "1");
+    const auto printers = FindMember(document->root(), "printers")->items();
+    EXPECT_EQ(ValueText(*FindMember(printers[0], "last_accepted_upload")), "2026-12-09T03:04");
+    EXPECT_TRUE(FindMember(printers[1], "last_accepted_upload")->IsNull());
+    const auto counters = FindMember(printers[0], "counters")->items();
+    EXPECT_EQ(ValueText(*FindMember(counters[0], "last_accepted")), "120345");
+    EXPECT_EQ(FindMember(counters[0], "lower")->kind(), JsonKind::kFalse);
+    EXPECT_EQ(FindMember(counters[1], "lower")->kind(), JsonKind::kTrue);
+    EXPECT_EQ(ValueText(*FindMember(counters[5], "last_accepted")), "77");
+    EXPECT_TRUE(FindMember(counters[5], "lower")->IsNull()) << "no reading to compare";
+
+    // A history that cannot be read costs the comparisons, never the check.
+    report.history = {"/var/lib/t/reading_history.txt", "Permission denied", 0};
+    report.printers[0].kept.reset();
+    EXPECT_EQ(report.ExitStatus(), 0);
+    EXPECT_NE(CheckTable(report).find("History       not usable: /var/lib/t/reading_history.txt: Permission "
+                                      "denied (counters not compared)\n"),
+              std::string::npos);
+    EXPECT_NE(CheckJson(report, "v").find(R"("problem": "Permission denied"})"), std::string::npos);
+}
+
 TEST(CheckReportForms, SecondsRoundToHundredths) {
     EXPECT_EQ(SecondsText(0), "0.00");
     EXPECT_EQ(SecondsText(1234), "1.23");
