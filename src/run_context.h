@@ -6,6 +6,7 @@
 
 #include "clock.h"
 #include "server/http_limits.h"
+#include "server/proxy.h"
 #include "snmp/snmp_timing.h"
 
 #include <cstdint>
@@ -26,6 +27,7 @@ struct Settings {
     std::string base_url;        // server URL prefix ending in "/app/index.php/"
     std::string local_address;   // the machine's chosen IPv4 address, possibly empty
     int parallel = 1;            // "paralelo": how many printers are read at the same time, 1 to 256
+    ProxySetting proxy;          // "proxy": the HTTP proxy of the server calls, if any
 };
 
 // A request to end the service that has come in while a run is going on.

@@ -221,6 +221,7 @@ std::string CheckTable(const CheckReport& report) {
     AddLine(out, "Contract", settings.contract_number);
     AddLine(out, "Time of day", settings.schedule_time);
     AddLine(out, "User", settings.user_name);
+    AddLine(out, "Proxy", ProxyInEffect(settings.proxy));
     for (const std::string& problem : report.settings_problems) {
         AddLine(out, "Problem", problem);
     }
@@ -278,6 +279,7 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     AddMember(out, "contract", report.settings.contract_number);
     AddMember(out, "time_of_day", report.settings.schedule_time);
     AddMember(out, "user", report.settings.user_name);
+    AddMember(out, "proxy", ProxyInEffect(report.settings.proxy));
     out += "\"problems\": [";
     for (std::size_t i = 0; i < report.settings_problems.size(); ++i) {
         out += i > 0 ? ", " : "";

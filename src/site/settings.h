@@ -43,7 +43,7 @@ bool IsValidScheduleTime(std::string_view text, std::string_view separator);
 
 // What the settings read from `path` are worth to an audit: `usable` when the file was read and names a
 // server and a contract; `problems`, one sentence each: the file cannot be read, "endereco" or "contrato"
-// is empty, "horario" is not a time of day (with `time_separator`).
+// is empty, "horario" is not a time of day (with `time_separator`), "proxy" cannot be used.
 struct SettingsReview {
     bool usable = false;
     std::vector<std::string> problems;

@@ -3,7 +3,8 @@
 
 Listens on 127.0.0.1 at a free port, which it writes to DIR/port. The first path segment of every request
 names a scenario; the answers of scenario S are read from DIR/S.json, {"answers": [...]}, one per request
-in arrival order (the last one repeats). Every request is recorded as DIR/S/N.raw (the bytes as received)
+in arrival order (the last one repeats); a request with an absolute URI (as to a proxy) is taken
+the same way. Every request is recorded as DIR/S/N.raw (the bytes as received)
 and DIR/S/N.json (request line, header lines, and the form fields decoded by python's email package).
 
 An answer is an object with these optional members:
@@ -84,7 +85,9 @@ class Handler(socketserver.BaseRequestHandler):
             return
         raw_head, lines, headers, body = request
         target = lines[0].split(b" ")[1].decode("latin-1") if len(lines[0].split(b" ")) > 1 else "/"
-        scenario = target.lstrip("/").split("/")[0] or "default"
+        # A request for a proxy names the whole URL: its scenario follows the scheme and the host.
+        path = "/" + target.split("://", 1)[1].partition("/")[2] if "://" in target else target
+        scenario = path.lstrip("/").split("/")[0] or "default"
         with counters_lock:
             number = counters.get(scenario, 0) + 1
             counters[scenario] = number

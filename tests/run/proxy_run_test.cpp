@@ -1,0 +1,67 @@
+// Whole audit runs through a real HTTP proxy (tinyproxy, tests/support/proxies.h): the same log lines and the
+// same upload as a direct run, with and without the proxy's Basic credentials; a refusal that names the
+// proxy; and the proxy's password in no log line.
+
+#include "run_fixture.h"
+
+#include "server/api_endpoints.h"
+#include "server/proxy.h"
+#include "support/proxies.h"
+
+namespace telva::test {
+namespace {
+
+using ProxyRun = AuditRunTest;
+
+TEST_F(ProxyRun, WholeRunGoesThroughTheProxyAndItsPasswordIsNeverLogged) {
+    const Proxies proxies;
+    PrinterTable printers;
+    printers.AddAgent(RunFleet().printers[0]);
+    // The password percent-encoded in part, as a settings file may hold it.
+    std::string encoded = proxies.password();
+    encoded.replace(encoded.find('-'), 1, "%2D");
+    const std::vector<std::string> run =
+        Join({{"Login TELVA ok", "Printer count 1"},
+              ReadLines(printers.Address(0)),
+              {"Update()", Summary(1, 1, 0, 0, "accepted"), "Logout TELVA ok"}});
+    std::vector<std::string> lines;
+    for (const std::string& setting :
+         {proxies.Open(), "http://" + proxies.user() + ":" + encoded + "@" + proxies.Auth() + "/"}) {
+        SCOPED_TRACE(setting);
+        server().Reset();
+        server().ServeItems(printers.ItemsJson());
+        context_.settings.proxy = ParseProxySetting(setting);
+        RunAudit(context_);
+        lines = Join({lines, run});
+        EXPECT_EQ(log_.Lines(), lines);
+        EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "update", "logout"}));
+        for (const RecordedRequest& request : server().Requests()) {
+            EXPECT_NE(request.Header("Via").find("tinyproxy"), std::string::npos) << request.head_raw;
+        }
+        ASSERT_EQ(server().Uploads().size(), 1u);
+        EXPECT_EQ(server().Uploads()[0].fields, printers.UploadFields(server().credentials().contract));
+    }
+
+    // Without credentials the proxy refuses, and that is the login's failure; with a wrong password too
+    // (tinyproxy answers it with 401). The server hears nothing, and no password reaches the log.
+    server().Reset();
+    context_.settings.proxy = ParseProxySetting(proxies.Auth());
+    RunAudit(context_);
+    lines = Join({lines,
+                  {"Proxy " + proxies.Auth() + " refused: 407 Proxy Authentication Required", Url(kLoginPath),
+                   "Erro no login"}});
+    EXPECT_EQ(log_.Lines(), lines);
+    context_.settings.proxy =
+        ParseProxySetting("http://" + proxies.user() + ":Wr0ngSecret@" + proxies.Auth());
+    RunAudit(context_);
+    EXPECT_NE(log_.Lines().end()[-3].find("proxy " + proxies.Auth()), std::string::npos)
+        << log_.Lines().end()[-3];
+    EXPECT_EQ(log_.Lines().back(), "Erro no login");
+    EXPECT_TRUE(server().Endpoints().empty());
+    const std::string file = DailyFile();
+    EXPECT_EQ(file.find(proxies.password()), std::string::npos);
+    EXPECT_EQ(file.find("Wr0ngSecret"), std::string::npos);
+}
+
+} // namespace
+} // namespace telva::test
