@@ -24,7 +24,7 @@ using test::ScenarioName;
 using Failure = std::pair<std::string, bool>;
 
 const std::string kOkAnswer = R"({"status":"SUCCESS","data":{"n":1},"errors":null})";
-const std::string kOk = R"([{"body": "{\"status\":\"SUCCESS\",\"data\":{\"n\":1},\"errors\":null}"}])";
+const std::string kOkScript = R"([{"body": "{\"status\":\"SUCCESS\",\"data\":{\"n\":1},\"errors\":null}"}])";
 
 class ProxyCalls : public ::testing::Test {
 protected:
@@ -48,7 +48,7 @@ protected:
 
 TEST_F(ProxyCalls, HttpGoesToTheProxyAsAnAbsoluteUriWithItsCredentials) {
     const std::string scenario = ScenarioName("");
-    servers_.Script(scenario, kOk);
+    servers_.Script(scenario, kOkScript);
     const FormFields form = Form();
     const std::string host = "127.0.0.1:" + servers_.Port("plain");
     const std::string url = "http://" + host + "/" + scenario + "/app/index.php/u/";
@@ -81,7 +81,7 @@ TEST_F(ProxyCalls, HttpGoesToTheProxyAsAnAbsoluteUriWithItsCredentials) {
 
 TEST_F(ProxyCalls, HttpsGoesThroughATunnelAndIsVerifiedAsWithoutAProxy) {
     const std::string scenario = ScenarioName("");
-    servers_.Script(scenario, kOk);
+    servers_.Script(scenario, kOkScript);
     const FormFields form = Form();
     const std::string url = servers_.Url("https", "localhost", "good", scenario) + "u/";
     const std::string credentials = proxies_.user() + ":" + proxies_.password() + "@";
@@ -149,7 +149,7 @@ private:
 
 TEST_F(ProxyCalls, SystemSettingIsWinHttpsWithItsBypassList) {
     const std::string scenario = ScenarioName("");
-    servers_.Script(scenario, kOk);
+    servers_.Script(scenario, kOkScript);
     const FormFields form = Form();
     const std::string http_url = servers_.Url("http", "127.0.0.1", "plain", scenario) + "u/";
     const std::string https_url = servers_.Url("https", "localhost", "good", scenario) + "u/";

@@ -41,6 +41,13 @@ const std::string kFetch(kFetchItemDataPath);
 const std::string kUpdate(kUpdateItemDataPath);
 const std::string kLogout(kLogoutPath);
 const char* const kTruncatedAnswer = R"({"status":"SUCCESS","data":{)";
+// What a reset in the middle of an answer is called: under Wine the reset reads as the connection's end.
+#ifdef _WIN32
+const std::string kResetWords = "Connection closed before the answer was complete (@server)";
+#else
+const std::string kResetWords =
+    "Connection with @server failed: Connection reset by peer (socket error 10054)";
+#endif
 
 std::vector<ServerCase> Cases() {
     const auto run_lines = [](std::vector<std::string> between) {
@@ -75,9 +82,7 @@ std::vector<ServerCase> Cases() {
                         {"logout", "redirect", R"("location": "http://127.0.0.1:9/visited")"}},
          .endpoints = {"login", "fetch", "logout"},
          // A failed logout still ends the session on this side, and says so.
-         .lines = {"Login TELVA ok",
-                   "@fail " + kFetch +
-                       "|Connection with @server failed: Connection reset by peer (socket error 10054)",
+         .lines = {"Login TELVA ok", "@fail " + kFetch + "|" + kResetWords,
                    "@fail " + kLogout + "|@server answered 302 Found", "Logout TELVA ok"}},
         {.name = "OversizedFetchThenEndlessChunkedLogout",
          .behaviours = {{"fetch", "huge", R"("bytes": 67108865)"},
