@@ -5,6 +5,7 @@
 #include "run_fixture.h"
 
 #include "audit_service.h"
+#include "console/check_report.h"
 #include "platform/system_proxy.h"
 #include "server/api_endpoints.h"
 #include "server/proxy.h"
@@ -63,6 +64,34 @@ TEST_F(ProxyRun, WholeRunGoesThroughTheProxyAndItsPasswordIsNeverLogged) {
     const std::string file = DailyFile();
     EXPECT_EQ(file.find(proxies.password()), std::string::npos);
     EXPECT_EQ(file.find("Wr0ngSecret"), std::string::npos);
+}
+
+TEST_F(ProxyRun, CheckShowsTheProxyWithoutItsPasswordAndNamesItsRefusal) {
+    const Proxies proxies;
+    const Credentials credentials = server().credentials();
+    const auto check = [&](const std::string& proxy) {
+        dir_.Write("config.ini", "[SERVIDOR]\ncontrato=" + credentials.contract +
+                                     "\nendereco=" + server().Address() + "\nuser=" + credentials.user +
+                                     "\npass=" + credentials.password + "\nproxy=" + proxy + "\n");
+        CheckOptions options;
+        options.settings_path = dir_.file("config.ini");
+        options.http_limits = context_.http_limits;
+        return RunCheck(clock_, options);
+    };
+    const CheckReport through =
+        check("http://" + proxies.user() + ":" + proxies.password() + "@" + proxies.Auth());
+    EXPECT_EQ(through.logout, StepResult::Ok);
+    for (const std::string& shown : {CheckTable(through), CheckJson(through, "v")}) {
+        EXPECT_NE(shown.find("http://" + proxies.user() + "@" + proxies.Auth()), std::string::npos) << shown;
+        EXPECT_EQ(shown.find(proxies.password()), std::string::npos) << shown;
+    }
+    const CheckReport refused = check(proxies.Auth());
+    EXPECT_EQ(refused.ExitStatus(), 2);
+    EXPECT_EQ(refused.login, StepResult::Failed);
+    EXPECT_NE(
+        CheckTable(refused).find("Proxy " + proxies.Auth() + " refused: 407 Proxy Authentication Required"),
+        std::string::npos)
+        << CheckTable(refused);
 }
 
 TEST_F(ProxyRun, UnusableSettingIsLoggedAtStartAndNothingIsSent) {
