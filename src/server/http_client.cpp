@@ -202,9 +202,7 @@ private:
     static std::size_t HeadEnd(const std::string& head) {
         const std::size_t crlf = head.find("\r\n\r\n");
         const std::size_t lf = head.find("\n\n");
-        const std::size_t end =
-            std::min(crlf == std::string::npos ? crlf : crlf + 4, lf == std::string::npos ? lf : lf + 2);
-        return end;
+        return std::min(crlf == std::string::npos ? crlf : crlf + 4, lf == std::string::npos ? lf : lf + 2);
     }
 
     void Check(const platform::TlsStatus& status) const {
