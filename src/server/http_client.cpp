@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::size_t kReceiveBufferBytes = 64 * 1024;
 constexpr std::size_t kSendBufferBytes = 64 * 1024;
+// How long an answer is waited for after the request could not be sent whole: one that came is there.
+constexpr std::uint32_t kAnswerAfterFailedSendMs = 1000;
 // The most a proxy's answer to CONNECT may hold before its end: its status line and header lines.
 constexpr std::size_t kMaxTunnelAnswerBytes = 64 * 1024;
 
@@ -113,9 +115,10 @@ public:
         Check(tls_.SendAll(bytes, limits_.idle_ms, exchange_));
     }
 
-    // The next bytes of the answer, at most `size`; 0 when the peer has closed the connection.
-    std::size_t Receive(char* buffer, std::size_t size) {
-        const Deadline wait = exchange_.Within(limits_.idle_ms);
+    // The next bytes of the answer, at most `size`, waiting at most `idle_ms`; 0 when the peer has closed
+    // the connection.
+    std::size_t Receive(char* buffer, std::size_t size, std::uint32_t idle_ms) {
+        const Deadline wait = exchange_.Within(idle_ms);
         std::size_t received = 0;
         if (!target_.tls) {
             if (const int code = tcp_.Receive(buffer, size, wait, received); code != 0) {
@@ -284,6 +287,31 @@ private:
     platform::TlsConnection tls_;
 };
 
+// Reads the answer on `connection`, each wait for the next bytes lasting at most `idle_ms`.
+HttpAnswer ReadAnswer(Connection& connection, std::uint32_t idle_ms, std::size_t max_body_bytes) {
+    HttpAnswerReader reader(max_body_bytes);
+    std::string buffer(kReceiveBufferBytes, '\0');
+    bool any_byte = false;
+    while (!reader.Complete()) {
+        const std::size_t received = connection.Receive(buffer.data(), buffer.size(), idle_ms);
+        if (received == 0 && !any_byte && connection.Forwarded()) {
+            connection.ProxyRefused("connection closed without an answer");
+        }
+        any_byte = any_byte || received > 0;
+        try {
+            if (received == 0) {
+                reader.FeedEnd();
+            } else {
+                reader.Feed(std::string_view(buffer.data(), received));
+            }
+        } catch (const HttpError& error) {
+            // The reader's words about a malformed, incomplete or oversized answer, and whose it was.
+            throw HttpError(std::string(error.what()) + " (" + connection.Where() + ")");
+        }
+    }
+    return reader.TakeAnswer();
+}
+
 } // namespace
 
 HttpClient::HttpClient(std::vector<std::string> custom_lines, const HttpLimits& limits, std::string ca_file,
@@ -335,37 +363,39 @@ std::string HttpClient::PostForm(std::string_view url, const FormFields& form) c
     Connection connection(target, proxy, limits_, ca_file_);
     connection.Open();
     outgoing.reserve(kSendBufferBytes);
-    form.WriteBody([&](std::string_view piece) {
-        outgoing.append(piece);
-        if (outgoing.size() >= kSendBufferBytes) {
-            connection.SendAll(outgoing);
-            outgoing.clear();
-        }
-    });
-    connection.SendAll(outgoing);
-
-    HttpAnswerReader reader(limits_.max_body_bytes);
-    std::string buffer(kReceiveBufferBytes, '\0');
-    bool any_byte = false;
-    while (!reader.Complete()) {
-        const std::size_t received = connection.Receive(buffer.data(), buffer.size());
-        if (received == 0 && !any_byte && connection.Forwarded()) {
-            connection.ProxyRefused("connection closed without an answer");
-        }
-        any_byte = any_byte || received > 0;
-        try {
-            if (received == 0) {
-                reader.FeedEnd();
-            } else {
-                reader.Feed(std::string_view(buffer.data(), received));
+    std::optional<HttpError> send_failure;
+    try {
+        form.WriteBody([&](std::string_view piece) {
+            outgoing.append(piece);
+            if (outgoing.size() >= kSendBufferBytes) {
+                connection.SendAll(outgoing);
+                outgoing.clear();
             }
-        } catch (const HttpError& error) {
-            // The reader's words about a malformed, incomplete or oversized answer, and whose it was.
-            throw HttpError(std::string(error.what()) + " (" + connection.Where() + ")");
+        });
+        connection.SendAll(outgoing);
+    } catch (const HttpError& error) {
+        // A peer may answer before it has taken the whole request and close the connection (a proxy's 407, a
+        // server's 413): that answer, when one came, says more than the broken send.
+        if (error.socket_code() == 0 || error.socket_code() == platform::kWsaTimedOut) {
+            throw;
         }
+        send_failure = error;
     }
 
-    HttpAnswer answer = reader.TakeAnswer();
+    HttpAnswer answer;
+    if (!send_failure) {
+        answer = ReadAnswer(connection, limits_.idle_ms, limits_.max_body_bytes);
+    } else {
+        try {
+            answer = ReadAnswer(connection, kAnswerAfterFailedSendMs, limits_.max_body_bytes);
+        } catch (const HttpError&) {
+            throw *send_failure;
+        }
+        // A request that was not sent whole never succeeds, whatever the answer says.
+        if (answer.status >= 200 && answer.status <= 299) {
+            throw *send_failure;
+        }
+    }
     if (answer.status < 200 || answer.status > 299) {
         if (answer.status == 407 && connection.Forwarded()) {
             connection.ProxyRefused(StatusText(answer));

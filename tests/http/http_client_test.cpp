@@ -192,6 +192,23 @@ TEST_F(HttpClientTest, CutoffSetByAnotherThreadEndsTheExchangeAtOnce) {
     EXPECT_EQ(server_.RequestCount(CurrentTestName()), 1);
 }
 
+TEST_F(HttpClientTest, AnswerBeforeTheWholeBodyDecidesOnlyAFailure) {
+    // The server answers from the request's head alone and closes: a refusal is the failure (not the broken
+    // send), a success for a body it did not take is none. The body is larger than the sockets can buffer.
+    Script(R"([{"action": "early", "status": 413, "reason": "Payload Too Large", "framing": "close"},
+               {"action": "early", "body": "{}"}])");
+    FormFields form(test::WorkedExampleMoment());
+    form.AddField("data[big]", std::string(5 * 1024 * 1024, '=')); // 15 MiB on the wire
+    try {
+        Post(form);
+        ADD_FAILURE() << "a refused upload was accepted";
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.what(),
+                  "127.0.0.1:" + std::to_string(server_.port()) + " answered 413 Payload Too Large");
+    }
+    EXPECT_THROW(Post(form), HttpError);
+}
+
 TEST_F(HttpClientTest, ResetMidBodyFails) {
     Script(R"([{"action": "reset", "body": "{\"status\":\"SUCCESS\",\"data\":\"a long enough body\"}"}])");
     EXPECT_ANY_THROW(Post());

@@ -108,9 +108,13 @@ TEST_F(ProxyCalls, HttpsGoesThroughATunnelAndIsVerifiedAsWithoutAProxy) {
     EXPECT_EQ(FailureOf([&] { open.PostForm("https://127.0.0.1:1/app/", form); }),
               Failure(Refused(proxies_.Open(), "500 Unable to connect"), false));
     EXPECT_FALSE(servers_.Received(scenario, 3));
-    // A proxy that is not there is named as such.
+    // A proxy that is not there, and one that never answers CONNECT: the connect limit covers the tunnel.
     EXPECT_EQ(FailureOf([&] { Client("127.0.0.1:1", servers_.CaFile()).PostForm(url, form); }),
               Failure("Connection refused by proxy 127.0.0.1:1", false));
+    limits_.connect_ms = 400;
+    const std::string silent = "127.0.0.1:" + servers_.Port("silent");
+    EXPECT_EQ(FailureOf([&] { Client(silent, servers_.CaFile()).PostForm(url, form); }),
+              Failure("No tunnel through proxy " + silent + " within 0.4 s", false));
 }
 
 #ifdef _WIN32
