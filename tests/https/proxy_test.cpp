@@ -64,9 +64,9 @@ TEST_F(ProxyCalls, HttpGoesToTheProxyAsAnAbsoluteUriWithItsCredentials) {
     EXPECT_EQ(servers_.RawRequest(scenario, 1), expected + form.Body());
 
     // Through tinyproxy, without and with credentials: the answer comes back and the form arrives whole.
-    const std::string credentials = proxies_.user() + ":" + proxies_.password() + "@";
+    const std::string credentials = proxies_.user + ":" + proxies_.password + "@";
     int number = 1;
-    for (const std::string& proxy : {proxies_.Open(), "http://" + credentials + proxies_.Auth() + "/"}) {
+    for (const std::string& proxy : {proxies_.open, "http://" + credentials + proxies_.auth + "/"}) {
         SCOPED_TRACE(proxy);
         EXPECT_EQ(Client(proxy).PostForm(url, form), kOkAnswer);
         const std::string raw = servers_.RawRequest(scenario, ++number);
@@ -74,8 +74,8 @@ TEST_F(ProxyCalls, HttpGoesToTheProxyAsAnAbsoluteUriWithItsCredentials) {
         EXPECT_EQ(raw.substr(raw.find("\r\n\r\n") + 4), form.Body());
     }
     // Without its credentials: the proxy's 407, and nothing reached the server.
-    EXPECT_EQ(FailureOf([&] { Client(proxies_.Auth()).PostForm(url, form); }),
-              Failure(Refused(proxies_.Auth(), "407 Proxy Authentication Required"), false));
+    EXPECT_EQ(FailureOf([&] { Client(proxies_.auth).PostForm(url, form); }),
+              Failure(Refused(proxies_.auth, "407 Proxy Authentication Required"), false));
     EXPECT_FALSE(servers_.Received(scenario, number + 1));
 }
 
@@ -84,29 +84,29 @@ TEST_F(ProxyCalls, HttpsGoesThroughATunnelAndIsVerifiedAsWithoutAProxy) {
     servers_.Script(scenario, kOkScript);
     const FormFields form = Form();
     const std::string url = servers_.Url("https", "localhost", "good", scenario) + "u/";
-    const std::string credentials = proxies_.user() + ":" + proxies_.password() + "@";
+    const std::string credentials = proxies_.user + ":" + proxies_.password + "@";
 
-    const HttpClient open = Client(proxies_.Open(), servers_.CaFile());
+    const HttpClient open = Client(proxies_.open, servers_.CaFile());
     EXPECT_EQ(open.PostForm(url, form), kOkAnswer);
     // Inside the tunnel the request is the direct one, byte for byte: the proxy saw none of it.
     EXPECT_EQ(servers_.RawRequest(scenario, 1), open.RequestHead(url, form) + form.Body());
     EXPECT_EQ(open.RequestHead(url, form),
               HttpClient::ForSession("SID", "TK", limits_).RequestHead(url, form));
-    EXPECT_NE(proxies_.Log("open").find("CONNECT localhost:" + servers_.Port("good") + " HTTP/1.1"),
+    EXPECT_NE(proxies_.Log("open.log").find("CONNECT localhost:" + servers_.Port("good") + " HTTP/1.1"),
               std::string::npos);
-    EXPECT_EQ(Client("http://" + credentials + proxies_.Auth(), servers_.CaFile()).PostForm(url, form),
+    EXPECT_EQ(Client("http://" + credentials + proxies_.auth, servers_.CaFile()).PostForm(url, form),
               kOkAnswer);
 
     // The certificate is checked as without a proxy, and the refusals name the proxy and its answer.
     const std::string wrong_name = servers_.Url("https", "127.0.0.1", "good", scenario) + "u/";
     EXPECT_EQ(FailureOf([&] { open.PostForm(wrong_name, form); }),
               Failure("TLS: certificate is not for the name 127.0.0.1", true));
-    EXPECT_EQ(FailureOf([&] { Client(proxies_.Open()).PostForm(url, form); }),
+    EXPECT_EQ(FailureOf([&] { Client(proxies_.open).PostForm(url, form); }),
               Failure("TLS: certificate not trusted (unknown issuer) for localhost", true));
-    EXPECT_EQ(FailureOf([&] { Client(proxies_.Auth(), servers_.CaFile()).PostForm(url, form); }),
-              Failure(Refused(proxies_.Auth(), "407 Proxy Authentication Required"), false));
+    EXPECT_EQ(FailureOf([&] { Client(proxies_.auth, servers_.CaFile()).PostForm(url, form); }),
+              Failure(Refused(proxies_.auth, "407 Proxy Authentication Required"), false));
     EXPECT_EQ(FailureOf([&] { open.PostForm("https://127.0.0.1:1/app/", form); }),
-              Failure(Refused(proxies_.Open(), "500 Unable to connect"), false));
+              Failure(Refused(proxies_.open, "500 Unable to connect"), false));
     EXPECT_FALSE(servers_.Received(scenario, 3));
     // A proxy that is not there, and one that never answers CONNECT: the connect limit covers the tunnel.
     EXPECT_EQ(FailureOf([&] { Client("127.0.0.1:1", servers_.CaFile()).PostForm(url, form); }),
@@ -162,20 +162,20 @@ TEST_F(ProxyCalls, SystemSettingIsWinHttpsWithItsBypassList) {
 
     // One proxy for all, except for the bypass list: 127.0.0.1 goes to the proxy that asks for
     // credentials (and is refused without them), localhost directly.
-    setting.Write(proxies_.Auth(), "<local>;LocalHost");
+    setting.Write(proxies_.auth, "<local>;LocalHost");
     EXPECT_EQ(ProxyInEffect(ParseProxySetting("system")),
-              "system: " + proxies_.Auth() + ", not for <local>;LocalHost");
+              "system: " + proxies_.auth + ", not for <local>;LocalHost");
     EXPECT_EQ(FailureOf([&] { system.PostForm(http_url, form); }),
-              Failure(Refused(proxies_.Auth(), "407 Proxy Authentication Required"), false));
+              Failure(Refused(proxies_.auth, "407 Proxy Authentication Required"), false));
     EXPECT_EQ(system.PostForm(https_url, form), kOkAnswer);
 
     // A proxy for https only: http goes directly, https through the tunnel.
-    setting.Write("https=" + proxies_.Open(), "");
+    setting.Write("https=" + proxies_.open, "");
     EXPECT_EQ(system.PostForm(http_url, form), kOkAnswer);
     EXPECT_EQ(servers_.RawRequest(scenario, 2).find("\r\nVia: "), std::string::npos);
-    const std::size_t logged = proxies_.Log("open").size();
+    const std::size_t logged = proxies_.Log("open.log").size();
     EXPECT_EQ(system.PostForm(https_url, form), kOkAnswer);
-    EXPECT_NE(proxies_.Log("open").find("CONNECT localhost:" + servers_.Port("good"), logged),
+    EXPECT_NE(proxies_.Log("open.log").find("CONNECT localhost:" + servers_.Port("good"), logged),
               std::string::npos);
 }
 #endif

@@ -1,21 +1,18 @@
 #pragma once
-// Two real HTTP proxies on loopback (tests/https/proxy_server.py: tinyproxy), one that asks nothing and one
-// that asks for Basic credentials. Natively this object starts them in a temporary directory and stops them
-// by pid when it goes; under Wine (no POSIX process can be started) a CTest fixture has started them and
-// TELVA_PROXIES names their directory.
+// Two real HTTP proxies on loopback (tests/https/proxy_server.py: tinyproxy): `open` asks nothing, `auth`
+// asks for Basic credentials. Natively this object starts them in a temporary directory and stops them by
+// pid; under Wine (no POSIX process can be started) a CTest fixture has, and TELVA_PROXIES names the place.
 
 #include "server/json.h"
+#include "support/temp_dir.h"
 
 #include <cstdlib>
 #include <fstream>
-#include <memory>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
 #ifndef _WIN32
-#include "support/temp_dir.h"
-
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -27,88 +24,58 @@ namespace telva::test {
 class Proxies {
 public:
     Proxies() {
-        if (const char* directory = std::getenv("TELVA_PROXIES")) {
-            directory_ = directory;
-        } else {
-#ifdef _WIN32
-            throw std::runtime_error("TELVA_PROXIES is not set (the CTest fixture starts the proxies)");
-#else
-            own_ = std::make_unique<TempDir>();
-            directory_ = own_->path().string();
-            if (Script("start") != 0) {
-                throw std::runtime_error("the proxies did not start (tinyproxy)");
-            }
-#endif
+        const char* named = std::getenv("TELVA_PROXIES");
+        directory_ = named != nullptr ? std::string(named) : own_.path().string();
+        if (named == nullptr && Script("start") != 0) {
+            throw std::runtime_error("the proxies did not start (tinyproxy; TELVA_PROXIES under Wine)");
         }
-        const auto names = ParseJsonObject(Read("proxies.json"));
+        const auto names = ParseJsonObject(Log("proxies.json"));
         if (!names) {
             throw std::runtime_error("no proxies.json in " + directory_);
         }
-        open_ = ValueText(*FindMember(names->root(), "open"));
-        auth_ = ValueText(*FindMember(names->root(), "auth"));
-        user_ = ValueText(*FindMember(names->root(), "user"));
-        password_ = ValueText(*FindMember(names->root(), "password"));
+        open = "127.0.0.1:" + ValueText(*FindMember(names->root(), "open"));
+        auth = "127.0.0.1:" + ValueText(*FindMember(names->root(), "auth"));
+        user = ValueText(*FindMember(names->root(), "user"));
+        password = ValueText(*FindMember(names->root(), "password"));
     }
-
-    // "127.0.0.1:<port>" of the proxy that asks nothing, and of the one that asks for credentials.
-    std::string Open() const {
-        return "127.0.0.1:" + open_;
-    }
-    std::string Auth() const {
-        return "127.0.0.1:" + auth_;
-    }
-    const std::string& user() const {
-        return user_;
-    }
-    const std::string& password() const {
-        return password_;
-    }
-
     ~Proxies() {
-#ifndef _WIN32
-        if (own_) {
+        if (std::getenv("TELVA_PROXIES") == nullptr) {
             Script("stop");
         }
-#endif
     }
-    Proxies(const Proxies&) = delete;
-    Proxies& operator=(const Proxies&) = delete;
 
-    // What the proxy ("open" or "auth") has logged so far: one line per connection and request.
+    // A file of the proxies' directory: "open.log" and "auth.log" hold a line per connection and request.
     std::string Log(const std::string& name) const {
-        return Read(name + ".log");
+        std::ifstream in(directory_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
+
+    std::string open; // "127.0.0.1:<port>"
+    std::string auth;
+    std::string user;
+    std::string password;
 
 private:
-#ifndef _WIN32
-    // Runs proxy_server.py `command` on this object's directory; its exit status.
+    // Runs proxy_server.py `command` on the directory; its exit status.
     int Script(const char* command) const {
+#ifdef _WIN32
+        (void)command;
+        return -1;
+#else
         const std::string script = std::string(TELVA_SOURCE_DIR) + "/tests/https/proxy_server.py";
         const char* argv[] = {"python3", script.c_str(), command, "--dir", directory_.c_str(), nullptr};
         pid_t pid = 0;
-        if (posix_spawnp(&pid, "python3", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+        int status = 0;
+        if (posix_spawnp(&pid, "python3", nullptr, nullptr, const_cast<char**>(argv), environ) != 0 ||
+            waitpid(pid, &status, 0) != pid) {
             return -1;
         }
-        int status = 0;
-        waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    std::unique_ptr<TempDir> own_;
 #endif
-
-    std::string Read(const std::string& name) const {
-        std::ifstream in(directory_ + "/" + name, std::ios::binary);
-        std::ostringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
     }
 
+    TempDir own_;
     std::string directory_;
-    std::string open_;
-    std::string auth_;
-    std::string user_;
-    std::string password_;
 };
 
 } // namespace telva::test
