@@ -64,6 +64,9 @@ void AuditService::HandleStart(bool& started) {
     if (platform::FileReadableByOthers(settings_path_)) {
         context_.Log(kSettingsReadableByEveryoneText + settings_path_);
     }
+    if (!context_.settings.proxy.problem.empty()) {
+        context_.Log(context_.settings.proxy.problem);
+    }
 }
 
 void AuditService::HandleStop(bool& stopped) {

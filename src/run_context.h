@@ -6,6 +6,7 @@
 
 #include "clock.h"
 #include "server/http_limits.h"
+#include "server/proxy.h"
 #include "snmp/snmp_timing.h"
 
 #include <cstdint>
@@ -30,6 +31,7 @@ struct Settings {
     bool compare_counters = false;
     // "repetir": minutes after which a failed run is tried again, 1 to 720; 0: never.
     int retry_minutes = 0;
+    ProxySetting proxy;          // "proxy": the HTTP proxy of the server calls, if any
 };
 
 // A request to end the service that has come in while a run is going on.

@@ -401,6 +401,7 @@ std::string CheckTable(const CheckReport& report) {
     AddLine(out, "Time of day", settings.schedule_time);
     AddLine(out, "User", settings.user_name);
     AddLine(out, "Parallel", std::to_string(settings.parallel));
+    AddLine(out, "Proxy", ProxyInEffect(settings.proxy));
     for (const std::string& problem : report.settings_problems) {
         AddLine(out, "Problem", problem);
     }
@@ -449,6 +450,7 @@ std::string CheckJson(const CheckReport& report, std::string_view version) {
     AddMember(out, "time_of_day", report.settings.schedule_time);
     AddMember(out, "user", report.settings.user_name);
     AddNumber(out, "parallel", std::to_string(report.settings.parallel));
+    AddMember(out, "proxy", ProxyInEffect(report.settings.proxy));
     out += "\"problems\": [";
     for (std::size_t i = 0; i < report.settings_problems.size(); ++i) {
         out += i > 0 ? ", " : "";

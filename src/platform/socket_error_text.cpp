@@ -82,6 +82,12 @@ std::string SocketErrorText(int code) {
         return "Directory not empty";
     case 11001:
         return "Host not found.";
+    case 11002:
+        return "Temporary failure in name resolution: no name server answered";
+    case 11003:
+        return "Non-recoverable failure in name resolution.";
+    case 11004:
+        return "The name has no address of the requested type.";
     default:
         return {};
     }

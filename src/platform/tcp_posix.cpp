@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -25,21 +26,15 @@ int Descriptor(std::uintptr_t socket) {
     return static_cast<int>(socket);
 }
 
-std::int64_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-        .count();
-}
-
-// Waits for `events` on the socket for at most `timeout_ms`: 0 when ready, else the error or 10060.
-int WaitFor(int descriptor, short events, std::uint32_t timeout_ms) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+// Waits for `events` on the socket until `deadline`: 0 when ready, else the error or 10060.
+int WaitFor(int descriptor, short events, const Deadline& deadline) {
     while (true) {
-        const std::int64_t left = MillisecondsLeft(deadline);
-        if (left <= 0) {
+        const std::uint32_t wait = deadline.NextWaitMs();
+        if (wait == 0) {
             return kWsaTimedOut;
         }
         pollfd entry{descriptor, events, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(left));
+        const int ready = poll(&entry, 1, static_cast<int>(std::min<std::uint32_t>(wait, INT_MAX)));
         if (ready > 0) {
             return 0;
         }
@@ -51,8 +46,11 @@ int WaitFor(int descriptor, short events, std::uint32_t timeout_ms) {
 
 } // namespace
 
-int TcpConnection::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeout_ms) {
+int TcpConnection::Connect(const std::string& host, std::uint16_t port, const Deadline& deadline) {
     Close();
+    if (deadline.Expired()) {
+        return kWsaTimedOut;
+    }
     sockaddr_storage address{};
     socklen_t length = 0;
     if (const int code = BuildSocketAddress(host, port, address, length); code != 0) {
@@ -71,7 +69,7 @@ int TcpConnection::Connect(const std::string& host, std::uint16_t port, std::uin
         if (errno != EINPROGRESS && errno != EINTR) {
             return LastError();
         }
-        if (const int code = WaitFor(descriptor, POLLOUT, timeout_ms); code != 0) {
+        if (const int code = WaitFor(descriptor, POLLOUT, deadline); code != 0) {
             return code;
         }
         int error = 0;
@@ -110,15 +108,9 @@ void TcpConnection::Close() noexcept {
     }
 }
 
-int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
-                           std::chrono::steady_clock::time_point deadline) {
+int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms, const Deadline& deadline) {
     while (!bytes.empty()) {
-        const std::int64_t left = MillisecondsLeft(deadline);
-        if (left <= 0) {
-            return kWsaTimedOut;
-        }
-        const auto wait = static_cast<std::uint32_t>(std::min<std::int64_t>(idle_ms, left));
-        if (const int code = WaitFor(Descriptor(socket_), POLLOUT, wait); code != 0) {
+        if (const int code = WaitFor(Descriptor(socket_), POLLOUT, deadline.Within(idle_ms)); code != 0) {
             return code;
         }
         const ssize_t sent = send(Descriptor(socket_), bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -133,9 +125,8 @@ int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
     return 0;
 }
 
-int TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms, std::size_t& received) {
+int TcpConnection::Receive(char* buffer, std::size_t size, const Deadline& deadline, std::size_t& received) {
     received = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (true) {
         const ssize_t count = recv(Descriptor(socket_), buffer, size, 0);
         if (count >= 0) {
@@ -145,12 +136,7 @@ int TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             return LastError();
         }
-        const std::int64_t left = MillisecondsLeft(deadline);
-        if (left <= 0) {
-            return kWsaTimedOut;
-        }
-        if (const int code = WaitFor(Descriptor(socket_), POLLIN, static_cast<std::uint32_t>(left));
-            code != 0) {
+        if (const int code = WaitFor(Descriptor(socket_), POLLIN, deadline); code != 0) {
             return code;
         }
     }

@@ -17,31 +17,30 @@ SOCKET Handle(std::uintptr_t socket) {
     return static_cast<SOCKET>(socket);
 }
 
-std::int64_t MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-        .count();
-}
-
 enum class Wait { kRead, kWrite, kConnect };
 
-// Waits for the socket to become ready for at most `timeout_ms`: 0 when ready, else the error or 10060.
-int WaitFor(SOCKET socket, Wait wait, std::uint32_t timeout_ms) {
+// Waits for the socket to become ready until `deadline`: 0 when ready, else the error or 10060.
+int WaitFor(SOCKET socket, Wait wait, const Deadline& deadline) {
     fd_set ready;
     fd_set failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(socket, &ready);
-    FD_SET(socket, &failed);
-    timeval limit{};
-    limit.tv_sec = static_cast<long>(timeout_ms / 1000);
-    limit.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
-    const int count = wait == Wait::kRead ? select(0, &ready, nullptr, &failed, &limit)
-                                          : select(0, nullptr, &ready, &failed, &limit);
-    if (count == SOCKET_ERROR) {
-        return WSAGetLastError();
-    }
-    if (count == 0) {
-        return kWsaTimedOut;
+    int count = 0;
+    while (count == 0) {
+        const std::uint32_t wait_ms = deadline.NextWaitMs();
+        if (wait_ms == 0) {
+            return kWsaTimedOut;
+        }
+        FD_ZERO(&ready);
+        FD_ZERO(&failed);
+        FD_SET(socket, &ready);
+        FD_SET(socket, &failed);
+        timeval limit{};
+        limit.tv_sec = static_cast<long>(wait_ms / 1000);
+        limit.tv_usec = static_cast<long>((wait_ms % 1000) * 1000);
+        count = wait == Wait::kRead ? select(0, &ready, nullptr, &failed, &limit)
+                                    : select(0, nullptr, &ready, &failed, &limit);
+        if (count == SOCKET_ERROR) {
+            return WSAGetLastError();
+        }
     }
     if (wait == Wait::kConnect && FD_ISSET(socket, &failed)) {
         int error = 0;
@@ -54,8 +53,11 @@ int WaitFor(SOCKET socket, Wait wait, std::uint32_t timeout_ms) {
 
 } // namespace
 
-int TcpConnection::Connect(const std::string& host, std::uint16_t port, std::uint32_t timeout_ms) {
+int TcpConnection::Connect(const std::string& host, std::uint16_t port, const Deadline& deadline) {
     Close();
+    if (deadline.Expired()) {
+        return kWsaTimedOut;
+    }
     if (const int code = EnsureWinsock(); code != 0) {
         return code;
     }
@@ -78,7 +80,7 @@ int TcpConnection::Connect(const std::string& host, std::uint16_t port, std::uin
         if (error != WSAEWOULDBLOCK) {
             return error;
         }
-        return WaitFor(socket, Wait::kConnect, timeout_ms);
+        return WaitFor(socket, Wait::kConnect, deadline);
     }
     return 0;
 }
@@ -107,15 +109,9 @@ void TcpConnection::Close() noexcept {
     }
 }
 
-int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
-                           std::chrono::steady_clock::time_point deadline) {
+int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms, const Deadline& deadline) {
     while (!bytes.empty()) {
-        const std::int64_t left = MillisecondsLeft(deadline);
-        if (left <= 0) {
-            return kWsaTimedOut;
-        }
-        const auto wait = static_cast<std::uint32_t>(std::min<std::int64_t>(idle_ms, left));
-        if (const int code = WaitFor(Handle(socket_), Wait::kWrite, wait); code != 0) {
+        if (const int code = WaitFor(Handle(socket_), Wait::kWrite, deadline.Within(idle_ms)); code != 0) {
             return code;
         }
         const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20));
@@ -131,9 +127,8 @@ int TcpConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
     return 0;
 }
 
-int TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms, std::size_t& received) {
+int TcpConnection::Receive(char* buffer, std::size_t size, const Deadline& deadline, std::size_t& received) {
     received = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     const int piece = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
     while (true) {
         const int count = recv(Handle(socket_), buffer, piece, 0);
@@ -144,12 +139,7 @@ int TcpConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout
         if (WSAGetLastError() != WSAEWOULDBLOCK) {
             return WSAGetLastError();
         }
-        const std::int64_t left = MillisecondsLeft(deadline);
-        if (left <= 0) {
-            return kWsaTimedOut;
-        }
-        if (const int code = WaitFor(Handle(socket_), Wait::kRead, static_cast<std::uint32_t>(left));
-            code != 0) {
+        if (const int code = WaitFor(Handle(socket_), Wait::kRead, deadline); code != 0) {
             return code;
         }
     }

@@ -5,7 +5,9 @@
 // the caller's is sent before the handshake has succeeded. Calls return a TlsStatus, never throw.
 // POSIX: OpenSSL; Windows: SChannel.
 
-#include <chrono>
+#include "platform/deadline.h"
+#include "platform/tcp.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,21 +60,19 @@ public:
     TlsConnection& operator=(const TlsConnection&) = delete;
     ~TlsConnection(); // closes the connection
 
-    // Connects to `host` and `port` over TCP and completes the TLS handshake, verifying the server's
-    // certificate for `host` (a name or an IP address literal). `ca_file` (empty: none) names a PEM file of
-    // further trusted CA certificates. Connecting and the handshake together wait at most `connect_ms`; each
-    // wait for the peer lasts at most `idle_ms` and none goes past `deadline`.
-    TlsStatus Connect(const std::string& host, std::uint16_t port, const std::string& ca_file,
-                      std::uint32_t connect_ms, std::uint32_t idle_ms,
-                      std::chrono::steady_clock::time_point deadline);
+    // Completes the TLS handshake over `tcp`, a connection already open to the server (directly or through
+    // a proxy's tunnel), which this connection then owns, verifying the server's certificate for `host` (a
+    // name or an IP address literal). `ca_file` (empty: none) names a PEM file of further trusted CA
+    // certificates. The handshake ends by `deadline`; each wait for the peer lasts at most `idle_ms`.
+    TlsStatus Connect(TcpConnection tcp, const std::string& host, const std::string& ca_file,
+                      std::uint32_t idle_ms, const Deadline& deadline);
 
     // Sends every byte, encrypted; waits as TcpConnection::SendAll.
-    TlsStatus SendAll(std::string_view bytes, std::uint32_t idle_ms,
-                      std::chrono::steady_clock::time_point deadline);
+    TlsStatus SendAll(std::string_view bytes, std::uint32_t idle_ms, const Deadline& deadline);
 
-    // Waits at most `timeout_ms` for bytes and stores up to `size` of them; `received` is their count, 0
-    // when the peer has ended the connection.
-    TlsStatus Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms, std::size_t& received);
+    // Waits until `deadline` for bytes and stores up to `size` of them; `received` is their count, 0 when
+    // the peer has ended the connection.
+    TlsStatus Receive(char* buffer, std::size_t size, const Deadline& deadline, std::size_t& received);
 
 private:
     struct Engine;

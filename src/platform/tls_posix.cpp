@@ -18,14 +18,6 @@
 namespace telva::platform {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
-std::uint32_t MillisecondsUntil(SteadyClock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left <= 0 ? 0 : static_cast<std::uint32_t>(std::min<long long>(left, UINT32_MAX));
-}
-
 bool IsAddressLiteral(const std::string& host) {
     in6_addr v6{};
     in_addr v4{};
@@ -95,7 +87,7 @@ struct TlsConnection::Engine {
     }
 
     // Sends what OpenSSL has written into the outgoing buffer.
-    int Flush(std::uint32_t idle_ms, SteadyClock::time_point deadline) {
+    int Flush(std::uint32_t idle_ms, const Deadline& deadline) {
         char* data = nullptr;
         const long size = BIO_get_mem_data(outgoing, &data);
         if (size <= 0) {
@@ -107,11 +99,11 @@ struct TlsConnection::Engine {
         return code;
     }
 
-    // Moves what the peer sends within `timeout_ms` into the incoming buffer; `closed` when it ended.
-    int Fill(std::uint32_t timeout_ms, bool& closed) {
+    // Moves what the peer sends until `deadline` into the incoming buffer; `closed` when it ended.
+    int Fill(const Deadline& deadline, bool& closed) {
         char buffer[16 * 1024];
         std::size_t received = 0;
-        if (const int code = tcp.Receive(buffer, sizeof buffer, timeout_ms, received); code != 0) {
+        if (const int code = tcp.Receive(buffer, sizeof buffer, deadline, received); code != 0) {
             return code;
         }
         closed = received == 0;
@@ -126,11 +118,11 @@ TlsConnection::TlsConnection() : engine_(std::make_unique<Engine>()) {}
 
 TlsConnection::~TlsConnection() = default;
 
-TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, const std::string& ca_file,
-                                 std::uint32_t connect_ms, std::uint32_t idle_ms,
-                                 SteadyClock::time_point deadline) {
+TlsStatus TlsConnection::Connect(TcpConnection tcp, const std::string& host, const std::string& ca_file,
+                                 std::uint32_t idle_ms, const Deadline& deadline) {
     engine_ = std::make_unique<Engine>();
     Engine& engine = *engine_;
+    engine.tcp = std::move(tcp);
     ERR_clear_error();
     engine.context = SSL_CTX_new(TLS_client_method());
     if (engine.context == nullptr) {
@@ -165,17 +157,12 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     }
     SSL_set_connect_state(engine.ssl);
 
-    const SteadyClock::time_point handshake_end =
-        std::min(SteadyClock::now() + std::chrono::milliseconds(connect_ms), deadline);
-    if (const int code = engine.tcp.Connect(host, port, MillisecondsUntil(handshake_end)); code != 0) {
-        return TlsStatus::Socket(code);
-    }
     while (true) {
         const int result = SSL_connect(engine.ssl);
         const int error = result == 1 ? SSL_ERROR_NONE : SSL_get_error(engine.ssl, result);
         const long verdict = SSL_get_verify_result(engine.ssl);
         // What OpenSSL has to say goes out, an alert after a failure included.
-        const int sent = engine.Flush(std::min(idle_ms, MillisecondsUntil(handshake_end)), handshake_end);
+        const int sent = engine.Flush(idle_ms, deadline);
         if (verdict != X509_V_OK) {
             ERR_clear_error();
             return VerifyFailure(verdict);
@@ -194,20 +181,15 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
             return sent == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
                                         : TlsStatus::Failed(TlsFailure::kClosed);
         }
-        const std::uint32_t wait = std::min(idle_ms, MillisecondsUntil(handshake_end));
-        if (wait == 0) {
-            return TlsStatus::Failed(TlsFailure::kTimedOut);
-        }
         bool closed = false;
-        if (const int code = engine.Fill(wait, closed); code != 0 || closed) {
+        if (const int code = engine.Fill(deadline.Within(idle_ms), closed); code != 0 || closed) {
             return code == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
                                         : TlsStatus::Failed(TlsFailure::kClosed);
         }
     }
 }
 
-TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
-                                 SteadyClock::time_point deadline) {
+TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms, const Deadline& deadline) {
     Engine& engine = *engine_;
     while (!bytes.empty()) {
         const int piece = static_cast<int>(std::min<std::size_t>(bytes.size(), 16 * 1024));
@@ -223,17 +205,16 @@ TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
     return {};
 }
 
-TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms,
+TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, const Deadline& deadline,
                                  std::size_t& received) {
     Engine& engine = *engine_;
     received = 0;
-    const SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
     const int piece = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
     while (true) {
         const int count = SSL_read(engine.ssl, buffer, piece);
         const int error = count > 0 ? SSL_ERROR_NONE : SSL_get_error(engine.ssl, count);
         // A read may make OpenSSL answer the peer (a key update).
-        if (const int code = engine.Flush(timeout_ms, end); code != 0) {
+        if (const int code = engine.Flush(deadline.LeftMs(), deadline); code != 0) {
             return TlsStatus::Socket(code);
         }
         if (error == SSL_ERROR_NONE) {
@@ -246,12 +227,8 @@ TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t t
         if (error != SSL_ERROR_WANT_READ) {
             return TlsStatus::Failed(TlsFailure::kProtocol, TakeErrorText());
         }
-        const std::uint32_t wait = MillisecondsUntil(end);
-        if (wait == 0) {
-            return TlsStatus::Socket(kWsaTimedOut);
-        }
         bool closed = false;
-        if (const int code = engine.Fill(wait, closed); code != 0) {
+        if (const int code = engine.Fill(deadline, closed); code != 0) {
             return TlsStatus::Socket(code);
         }
         if (closed) {

@@ -31,17 +31,9 @@
 namespace telva::platform {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;    // SECURITY_FLAG_IGNORE_UNKNOWN_CA of the SSL policy
 constexpr DWORD kIgnoreNameMismatch = 0x00001000; // SECURITY_FLAG_IGNORE_CERT_CN_INVALID of the SSL policy
 constexpr std::size_t kMaxHandshakeBytes = 256 * 1024;
-
-std::uint32_t MillisecondsUntil(SteadyClock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
-    return left <= 0 ? 0 : static_cast<std::uint32_t>(std::min<long long>(left, UINT32_MAX));
-}
 
 std::string Hex(long value) {
     char text[16];
@@ -333,7 +325,7 @@ struct TlsConnection::Engine {
     }
 
     // Sends the token SChannel allocated in `buffer`, and frees it.
-    int SendToken(SecBuffer& buffer, std::uint32_t idle_ms, SteadyClock::time_point deadline) {
+    int SendToken(SecBuffer& buffer, std::uint32_t idle_ms, const Deadline& deadline) {
         int code = 0;
         if (buffer.pvBuffer != nullptr) {
             if (buffer.cbBuffer > 0) {
@@ -347,11 +339,11 @@ struct TlsConnection::Engine {
         return code;
     }
 
-    // Appends what the peer sends within `timeout_ms` to `incoming`; `closed` when it ended.
-    int Fill(std::uint32_t timeout_ms, bool& closed) {
+    // Appends what the peer sends until `deadline` to `incoming`; `closed` when it ended.
+    int Fill(const Deadline& deadline, bool& closed) {
         char buffer[16 * 1024];
         std::size_t received = 0;
-        if (const int code = tcp.Receive(buffer, sizeof buffer, timeout_ms, received); code != 0) {
+        if (const int code = tcp.Receive(buffer, sizeof buffer, deadline, received); code != 0) {
             return code;
         }
         closed = received == 0;
@@ -402,11 +394,11 @@ TlsConnection::TlsConnection() : engine_(std::make_unique<Engine>()) {}
 
 TlsConnection::~TlsConnection() = default;
 
-TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, const std::string& ca_file,
-                                 std::uint32_t connect_ms, std::uint32_t idle_ms,
-                                 SteadyClock::time_point deadline) {
+TlsStatus TlsConnection::Connect(TcpConnection tcp, const std::string& host, const std::string& ca_file,
+                                 std::uint32_t idle_ms, const Deadline& deadline) {
     engine_ = std::make_unique<Engine>();
     Engine& engine = *engine_;
+    engine.tcp = std::move(tcp);
     HCERTSTORE ca_store = nullptr;
     if (!ca_file.empty() && (ca_store = LoadCaFile(ca_file)) == nullptr) {
         return TlsStatus::Failed(TlsFailure::kCaFile);
@@ -433,11 +425,6 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     }
     engine.has_credentials = true;
 
-    const SteadyClock::time_point handshake_end =
-        std::min(SteadyClock::now() + std::chrono::milliseconds(connect_ms), deadline);
-    if (const int code = engine.tcp.Connect(host, port, MillisecondsUntil(handshake_end)); code != 0) {
-        return TlsStatus::Socket(code);
-    }
     const auto wait_failure = [](int code) {
         return code == kWsaTimedOut ? TlsStatus::Failed(TlsFailure::kTimedOut)
                                     : TlsStatus::Failed(TlsFailure::kClosed);
@@ -448,8 +435,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         SecBuffer token{};
         std::size_t extra = 0;
         const SECURITY_STATUS status = engine.Step(target, token, extra);
-        const int sent =
-            engine.SendToken(token, std::min(idle_ms, MillisecondsUntil(handshake_end)), handshake_end);
+        const int sent = engine.SendToken(token, idle_ms, deadline);
         if (status == SEC_E_INCOMPLETE_MESSAGE) {
             // Not a whole record yet: everything stays for the next step.
         } else if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) {
@@ -471,12 +457,8 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
         if (status == SEC_I_CONTINUE_NEEDED && extra > 0) {
             continue;
         }
-        const std::uint32_t wait = std::min(idle_ms, MillisecondsUntil(handshake_end));
-        if (wait == 0) {
-            return TlsStatus::Failed(TlsFailure::kTimedOut);
-        }
         bool closed = false;
-        if (const int code = engine.Fill(wait, closed); code != 0) {
+        if (const int code = engine.Fill(deadline.Within(idle_ms), closed); code != 0) {
             return wait_failure(code);
         }
         if (first_answer && !engine.incoming.empty()) {
@@ -509,8 +491,7 @@ TlsStatus TlsConnection::Connect(const std::string& host, std::uint16_t port, co
     return {};
 }
 
-TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
-                                 SteadyClock::time_point deadline) {
+TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms, const Deadline& deadline) {
     Engine& engine = *engine_;
     const SecPkgContext_StreamSizes& sizes = engine.sizes;
     std::string record;
@@ -539,11 +520,10 @@ TlsStatus TlsConnection::SendAll(std::string_view bytes, std::uint32_t idle_ms,
     return {};
 }
 
-TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t timeout_ms,
+TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, const Deadline& deadline,
                                  std::size_t& received) {
     Engine& engine = *engine_;
     received = 0;
-    const SteadyClock::time_point end = SteadyClock::now() + std::chrono::milliseconds(timeout_ms);
     while (engine.plain.empty()) {
         if (!engine.incoming.empty()) {
             SecBuffer buffers[4]{};
@@ -570,12 +550,8 @@ TlsStatus TlsConnection::Receive(char* buffer, std::size_t size, std::uint32_t t
                 return TlsStatus::Failed(TlsFailure::kProtocol, "SChannel " + Hex(status));
             }
         }
-        const std::uint32_t wait = MillisecondsUntil(end);
-        if (wait == 0) {
-            return TlsStatus::Socket(kWsaTimedOut);
-        }
         bool closed = false;
-        if (const int code = engine.Fill(wait, closed); code != 0) {
+        if (const int code = engine.Fill(deadline, closed); code != 0) {
             return TlsStatus::Socket(code);
         }
         if (closed) {

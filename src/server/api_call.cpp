@@ -5,20 +5,17 @@
 #include "server/api_endpoints.h"
 #include "server/http_client.h"
 #include "server/http_error.h"
+#include "text/network_text.h"
 
 namespace telva {
 namespace {
 
-// What one request of a call leaves behind: its answer text, if an answer arrived, and the object parsed
-// from it, if it was readable; or, when the TLS connection failed, the words that name the failure.
+// What one request of a call leaves behind: the text of its answer, if a 2xx answer arrived, and the
+// object parsed from it, if it was readable; otherwise why not, in words.
 struct Exchange {
     std::optional<std::string> answer_text;
     std::optional<JsonDocument> object;
-    std::optional<std::string> tls_failure;
-    std::string failure; // why no answer object came, for a caller that shows it
-
-    // The text the failure's first log line shows for this request, if any.
-    const std::optional<std::string>& LogText() const { return answer_text ? answer_text : tls_failure; }
+    std::string failure;
 };
 
 // One request with a freshly prepared client, disposed of before this returns. Never raises.
@@ -29,15 +26,16 @@ Exchange Request(const RunContext& context, const std::string& url, const FormFi
         exchange.answer_text = client.PostForm(url, form);
         // Text that is ASCII already is its own reduction: it is parsed where it lies.
         const std::string& text = *exchange.answer_text;
+        if (text.empty()) {
+            exchange.failure = "the answer is empty";
+            return exchange;
+        }
         exchange.object =
             platform::IsAscii(text) ? ParseJsonObject(text) : ParseJsonObject(ReduceToAscii(text));
         if (!exchange.object) {
             exchange.failure = "the answer is not a JSON object";
         }
     } catch (const HttpError& error) {
-        if (error.tls()) {
-            exchange.tls_failure = error.what();
-        }
         exchange.failure = error.what();
     } catch (...) {
         // A failed exchange: whatever arrived is kept for the log.
@@ -46,9 +44,15 @@ Exchange Request(const RunContext& context, const std::string& url, const FormFi
     return exchange;
 }
 
-ApiAnswer Fail(RunContext& context, const std::string& answer_text, const std::string& url,
+// Logs a failed exchange's two lines: the last answer text this call's own requests obtained (made safe
+// to write), or when none arrived the words of the failure; then the URL.
+ApiAnswer Fail(RunContext& context, const std::optional<std::string>& answer_text, const std::string& url,
                std::string failure) {
-    context.Log(answer_text);
+    if (answer_text && !answer_text->empty()) {
+        context.Log(NetworkText(*answer_text));
+    } else {
+        context.Log(answer_text ? "Empty answer from the server" : failure);
+    }
     context.Log(url);
     ApiAnswer answer;
     answer.failure = std::move(failure);
@@ -83,21 +87,19 @@ HttpClient PrepareHttpClient(const RunContext& context) {
     limits.cutoff = &context.stop_cutoff;
     if (context.session.session_id.empty()) {
         return HttpClient::ForCredentials(context.settings.user_name, context.settings.password, limits,
-                                          context.settings.ca_file);
+                                          context.settings.ca_file, context.settings.proxy);
     }
     return HttpClient::ForSession(context.session.session_id, context.session.token, limits,
-                                  context.settings.ca_file);
+                                  context.settings.ca_file, context.settings.proxy);
 }
 
 ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& form, Relogin relogin) {
     std::string url;
-    std::string last_answer_text;
+    std::optional<std::string> last_answer_text;
     try {
         url = context.settings.base_url + std::string(path);
         Exchange exchange = Request(context, url, form);
-        if (exchange.LogText()) {
-            last_answer_text = *exchange.LogText();
-        }
+        last_answer_text = exchange.answer_text;
         if (!exchange.object) {
             return Fail(context, last_answer_text, url, exchange.failure);
         }
@@ -106,8 +108,8 @@ ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& 
             context.session.session_id.clear();
             if (LogIn(context, Relogin::Suppressed).succeeded()) {
                 exchange = Request(context, url, form);
-                if (exchange.LogText()) {
-                    last_answer_text = *exchange.LogText();
+                if (exchange.answer_text) {
+                    last_answer_text = exchange.answer_text;
                 }
                 if (!exchange.object) {
                     return Fail(context, last_answer_text, url, exchange.failure);

@@ -15,8 +15,8 @@ namespace telva {
 inline constexpr std::string_view kSessionExpiredPhrase = "Sign in required";
 
 // A fresh HTTP client in the mode context.session selects now: credentials mode while no session is held
-// (the settings' user name and password), session mode otherwise (its identifier and token). Its waits end
-// by context.stop_cutoff once a stop has set it.
+// (the settings' user name and password), session mode otherwise (its identifier and token); through the
+// settings' proxy, if any. Every wait of its exchange ends by context.stop_cutoff once a stop has set it.
 HttpClient PrepareHttpClient(const RunContext& context);
 
 // Whether an answer mentioning kSessionExpiredPhrase may start a re-login. The re-login's own login call is
@@ -42,8 +42,8 @@ struct ApiAnswer {
 // POSTs `form` to context.settings.base_url + `path`, with the credentials or the session headers that
 // context.session selects now, and reads the envelope. When the answer mentions kSessionExpiredPhrase
 // anywhere, logs in again once and repeats the request with the same form. A failed exchange writes two log
-// lines: the last answer text of this call's own requests (empty when none arrived, the words naming the
-// failure when the TLS connection failed) and the URL. Never raises.
+// lines: the last answer text of this call's own requests (as NetworkText makes it safe to write), or the
+// words naming the failure when no answer text arrived; and the URL. Never raises.
 ApiAnswer CallApi(RunContext& context, std::string_view path, const FormFields& form,
                   Relogin relogin = Relogin::Allowed);
 

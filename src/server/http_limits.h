@@ -11,9 +11,10 @@ namespace telva {
 // The largest answer body the client accepts: 64 MiB.
 inline constexpr std::size_t kMaxAnswerBodyBytes = 64u * 1024u * 1024u;
 
-// Connecting waits at most `connect_ms`; an exchange fails when no byte moves for `idle_ms` or the whole
-// exchange takes longer than `total_ms`. An answer body above `max_body_bytes` fails the exchange. Every wait
-// also ends by `cutoff` once that is set (a stop's), when one is given.
+// Connecting (to the server or its proxy, with the proxy's tunnel and the TLS handshake) waits at most
+// `connect_ms`; an exchange fails when no byte moves for `idle_ms` or the whole exchange takes longer than
+// `total_ms`. An answer body above `max_body_bytes` fails the exchange. Every wait also ends by `cutoff` once
+// that is set (a stop's), when one is given: the exchange then fails as on a time-out.
 struct HttpLimits {
     std::uint32_t connect_ms = 30000;
     std::uint32_t idle_ms = 60000;

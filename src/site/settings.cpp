@@ -157,6 +157,7 @@ Settings ReadSettings(const std::string& path) {
     settings.compare_counters =
         ParseSettingInteger(ReadSettingText(path, kSettingsSection, "conferir", "")) == std::int32_t{1};
     settings.retry_minutes = RetryMinutes(ReadSettingText(path, kSettingsSection, "repetir", ""));
+    settings.proxy = ParseProxySetting(ReadSettingText(path, kSettingsSection, "proxy", ""));
     return settings;
 }
 
@@ -182,6 +183,10 @@ SettingsReview ReviewSettings(const std::string& path, const Settings& settings,
         review.problems.push_back("\"contrato\" (the contract's number) is empty");
     }
     review.usable = review.problems.empty();
+    // Every call then fails before anything is sent; the check shows it beside the other problems.
+    if (settings.proxy.mode == ProxyMode::Unusable) {
+        review.problems.push_back(settings.proxy.problem);
+    }
     if (!IsValidScheduleTime(settings.schedule_time, time_separator)) {
         review.problems.push_back("\"horario\" \"" + settings.schedule_time + "\" is not a time of day (hh" +
                                   std::string(time_separator) + "mm): the service would only run at start");

@@ -46,7 +46,8 @@ bool IsValidScheduleTime(std::string_view text, std::string_view separator);
 // server and a contract; `problems`, one sentence each, everything the service would warn about or correct
 // silently: the file cannot be read, "endereco" or "contrato" is empty, "endereco" has a scheme other than
 // http or https, "horario" is not a time of day (with `time_separator`), "paralelo" is not a whole number
-// from 1 to 256 (with the value in effect), the file is readable by every user.
+// from 1 to 256 (with the value in effect), the file is readable by every user, "proxy"
+// cannot be used.
 struct SettingsReview {
     bool usable = false;
     std::vector<std::string> problems;

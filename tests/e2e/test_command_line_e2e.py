@@ -195,7 +195,7 @@ class RunTest(unittest.TestCase):
         settings = dict(document["settings"])
         self.assertTrue(settings.pop("server_url").startswith("http://%s/" % self.server.address), document["settings"])
         self.assertEqual(settings, {"file": config_path, "contract": CONTRACT, "time_of_day": self.schedule,
-                                    "user": USER, "parallel": 1, "problems": []})
+                                    "user": USER, "parallel": 1, "proxy": "none", "problems": []})
         self.assertEqual(document["steps"], {"login": "ok", "printer_list": "ok", "logout": "ok"})
         self.assertEqual((document["per_query_wait_seconds"], document["parallel"]), (1, 32))
 

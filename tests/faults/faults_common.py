@@ -55,8 +55,8 @@ class FaultCase(unittest.TestCase):
             self.assertNotIn("ERROR: AddressSanitizer", text)
             self.assertNotIn("runtime error:", text)
 
-    def assert_failure_lines(self, log_text, path, answer_text=""):
-        """A failed call's two lines: the answer text, then BaseUrl and the path."""
+    def assert_failure_lines(self, log_text, path, answer_text):
+        """A failed call's two lines: the answer text (or the failure's words), then BaseUrl and the path."""
         messages = [m for _, m in harness.log_entries(log_text)]
         url_line = [i for i, m in enumerate(messages) if m.endswith(PREFIX + path)]
         self.assertTrue(url_line, "no failure line for %s in:\n%s" % (path, log_text))

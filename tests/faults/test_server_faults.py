@@ -41,8 +41,9 @@ class ServerFaults(fc.FaultCase):
         print("peak RSS after a 100 MB body and an endless chunked body: %d KiB" % peak)
         self.assertLess(peak, fc.PEAK_RSS_LIMIT_KB)
         text = service.log.text()
-        self.assert_failure_lines(text, FETCH)
-        self.assert_failure_lines(text, LOGOUT)
+        too_large = "Answer larger than 67108864 bytes (%s)" % server.address
+        self.assert_failure_lines(text, FETCH, too_large)
+        self.assert_failure_lines(text, LOGOUT, too_large)
         self.assertEqual(server.endpoints(), ["login", "fetch", "logout"])
         self.assert_ready_and_stop(service)
 

@@ -124,23 +124,41 @@ TEST_F(CallApiTest, OutcomeTellsSuccessRefusalAndFailureApart) {
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"not json", Url("d/")})); // only the failure is logged
 }
 
-TEST_F(CallApiTest, FailedExchangesLogAnEmptyAnswerAndTheUrl) {
+TEST_F(CallApiTest, FailedExchangesLogWhyAndTheUrl) {
     Script({R"({"status": 500, "reason": "Server Error",
                 "body": "{\"status\":\"SUCCESS\",\"data\":1,\"errors\":null}"})",
-            R"({"status": 302, "reason": "Found", "headers": [["Location", "/x/"]]})",
-            R"({"status": 204, "reason": "No Content", "headers": []})", R"({"body": "not json"})", kOk});
+            R"({"status": 302, "reason": "Found\u001b[2J", "headers": [["Location", "/x/"]]})",
+            R"({"status": 204, "reason": "No Content", "headers": []})", R"({"body": "not json"})",
+            R"({"body": "<b>oops</b>\r\n01/01/2001 00:00:00 Audit summary\u001a"})", kOk});
     EXPECT_FALSE(CallApi(context_, "p/", Form()).data);
     EXPECT_FALSE(CallApi(context_, "q/", Form()).data);
     EXPECT_FALSE(CallApi(context_, "r/", Form()).data);
     EXPECT_FALSE(CallApi(context_, "s/", Form()).data);
+    EXPECT_FALSE(CallApi(context_, "t/", Form()).data);
+    const std::string server = "127.0.0.1:" + std::to_string(server_.port());
     EXPECT_EQ(LogLines(),
-              (std::vector<std::string>{"", Url("p/"), "", Url("q/"), "", Url("r/"), "not json", Url("s/")}));
+              (std::vector<std::string>{server + " answered 500 Server Error", Url("p/"),
+                                        server + " answered 302 Found [2J", Url("q/"),
+                                        "Empty answer from the server", Url("r/"), "not json", Url("s/"),
+                                        "<b>oops</b>  01/01/2001 00:00:00 Audit summary ", Url("t/")}));
     // Nothing of the failed exchanges remains: the next call is a complete request.
-    EXPECT_TRUE(CallApi(context_, "t/", Form()).data);
-    EXPECT_EQ(Requests(), 5);
-    context_.settings.base_url = "https://127.0.0.1/app/index.php/";
-    EXPECT_FALSE(CallApi(context_, "u/", Form()).data);
-    EXPECT_EQ(LogLines().back(), "https://127.0.0.1/app/index.php/u/");
+    EXPECT_TRUE(CallApi(context_, "u/", Form()).data);
+    EXPECT_EQ(Requests(), 6);
+
+    // No answer at all: the words of the failure, which the console is given too.
+    context_.http_limits = HttpLimits{5000, 300, 5000, kMaxAnswerBodyBytes};
+    Script({R"({"action": "hang"})"});
+    const std::vector<std::pair<std::string, std::string>> failures = {
+        {"https://127.0.0.1:1/app/index.php/", "Connection refused by 127.0.0.1:1"},
+        {"http://printer..invalid/app/index.php/", "Host name not resolved: printer..invalid"},
+        {context_.settings.base_url, "No answer within 0.3 s from " + server},
+    };
+    for (const auto& [base_url, words] : failures) {
+        context_.settings.base_url = base_url;
+        EXPECT_EQ(CallApi(context_, "v/", Form()).failure, words);
+        EXPECT_EQ(LogLines().end()[-2], words);
+        EXPECT_EQ(LogLines().back(), base_url + "v/");
+    }
 }
 
 TEST_F(CallApiTest, AnswerIsReducedToAsciiBeforeParsing) {
@@ -212,7 +230,9 @@ TEST_F(CallApiTest, FailedReLoginEvaluatesTheFirstAnswer) {
     EXPECT_EQ(data->root().text(), "kept");
     EXPECT_EQ(Requests(), 2);
     // The login's own failed exchange leaves its two lines.
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"", Url("zurmo/api/login")}));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"127.0.0.1:" + std::to_string(server_.port()) +
+                                                        " answered 500 Server Error",
+                                                    Url("zurmo/api/login")}));
 }
 
 TEST_F(CallApiTest, FailedRePostLogsTheLastAnswerThatArrived) {

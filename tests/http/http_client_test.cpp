@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace telva {
 namespace {
 
@@ -163,6 +165,50 @@ TEST_F(HttpClientTest, ServerThatNeverAnswersFailsWithinTheLimits) {
     }
 }
 
+TEST_F(HttpClientTest, CutoffSetByAnotherThreadEndsTheExchangeAtOnce) {
+    // The server holds its answer; the limits would wait a minute, a stop's cut-off ends the wait.
+    Cutoff cutoff;
+    limits_ = HttpLimits{60000, 60000, 120000, kMaxAnswerBodyBytes, &cutoff};
+    Script(R"([{"action": "hang"}])");
+    SteadyClock::time_point cut;
+    std::thread stop([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        cut = SteadyClock::now();
+        cutoff.Set(cut);
+    });
+    const std::string words =
+        "Exchange with 127.0.0.1:" + std::to_string(server_.port()) + " cut short by the service's stop";
+    try {
+        Post();
+        ADD_FAILURE() << "the exchange outlived the cut-off";
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.what(), words);
+    }
+    const auto ended = SteadyClock::now();
+    stop.join();
+    EXPECT_LT(ended - cut, std::chrono::seconds(2));
+    // After the cut-off nothing more is sent.
+    EXPECT_THROW(Post(), HttpError);
+    EXPECT_EQ(server_.RequestCount(CurrentTestName()), 1);
+}
+
+TEST_F(HttpClientTest, AnswerBeforeTheWholeBodyDecidesOnlyAFailure) {
+    // The server answers from the request's head alone and closes: a refusal is the failure (not the broken
+    // send), a success for a body it did not take is none. The body is larger than the sockets can buffer.
+    Script(R"([{"action": "early", "status": 413, "reason": "Payload Too Large", "framing": "close"},
+               {"action": "early", "body": "{}"}])");
+    FormFields form(test::WorkedExampleMoment());
+    form.AddField("data[big]", std::string(5 * 1024 * 1024, '=')); // 15 MiB on the wire
+    try {
+        Post(form);
+        ADD_FAILURE() << "a refused upload was accepted";
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.what(),
+                  "127.0.0.1:" + std::to_string(server_.port()) + " answered 413 Payload Too Large");
+    }
+    EXPECT_THROW(Post(form), HttpError);
+}
+
 TEST_F(HttpClientTest, ResetMidBodyFails) {
     Script(R"([{"action": "reset", "body": "{\"status\":\"SUCCESS\",\"data\":\"a long enough body\"}"}])");
     EXPECT_ANY_THROW(Post());
@@ -182,19 +228,20 @@ TEST_F(HttpClientTest, OversizedAnswerFails) {
 
 TEST(HttpClientFailures, ConnectionErrorsAndRefusedUrls) {
     const HttpClient client = HttpClient::ForCredentials("u", "p");
-    try {
-        client.PostForm("http://127.0.0.1:1/app/index.php/x", FormFields(test::WorkedExampleMoment()));
-        ADD_FAILURE() << "connected to a closed port";
-    } catch (const HttpError& error) {
-        EXPECT_EQ(error.socket_code(), 10061);
-        EXPECT_STREQ(error.what(), "Socket Error # 10061\r\nConnection refused.");
-    }
-    EXPECT_THROW(client.PostForm("http://printer..invalid/app/", FormFields(test::WorkedExampleMoment())),
-                 HttpError);
-    EXPECT_THROW(client.PostForm("https://127.0.0.1:1/app/", FormFields(test::WorkedExampleMoment())),
-                 HttpError);
-    EXPECT_THROW(client.PostForm("http:///app/index.php/", FormFields(test::WorkedExampleMoment())),
-                 HttpError);
+    const auto failure = [&](const std::string& url) {
+        try {
+            client.PostForm(url, FormFields(test::WorkedExampleMoment()));
+        } catch (const HttpError& error) {
+            return std::make_pair(std::string(error.what()), error.socket_code());
+        }
+        return std::make_pair(std::string("(no failure)"), 0);
+    };
+    EXPECT_EQ(failure("http://127.0.0.1:1/app/index.php/x"),
+              std::make_pair(std::string("Connection refused by 127.0.0.1:1"), 10061));
+    EXPECT_EQ(failure("http://printer..invalid/app/"),
+              std::make_pair(std::string("Host name not resolved: printer..invalid"), 11001));
+    EXPECT_EQ(failure("https://127.0.0.1:1/app/").first, "Connection refused by 127.0.0.1:1");
+    EXPECT_EQ(failure("http:///app/index.php/").first, "URL has no host");
 }
 
 } // namespace

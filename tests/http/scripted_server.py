@@ -3,7 +3,8 @@
 
 Listens on 127.0.0.1 at a free port, which it writes to DIR/port. The first path segment of every request
 names a scenario; the answers of scenario S are read from DIR/S.json, {"answers": [...]}, one per request
-in arrival order (the last one repeats). Every request is recorded as DIR/S/N.raw (the bytes as received)
+in arrival order (the last one repeats); a request with an absolute URI (as to a proxy) is taken
+the same way. Every request is recorded as DIR/S/N.raw (the bytes as received)
 and DIR/S/N.json (request line, header lines, and the form fields decoded by python's email package).
 
 An answer is an object with these optional members:
@@ -13,7 +14,8 @@ An answer is an object with these optional members:
   framing               "length" (Content-Length), "chunked", or "close" (body ends with the connection)
   interim               list of 1xx statuses sent before the final answer
   keep_open             seconds to keep the connection open after answering
-  action                "hang": never answer; "reset": half the body, then a connection reset
+  action                "hang": never answer; "reset": half the body, then a connection reset; "early":
+                        answer after the request's head, then close without reading its body
 """
 
 import argparse
@@ -51,7 +53,7 @@ def decode_form(content_type, body):
 
 
 class Handler(socketserver.BaseRequestHandler):
-    def read_request(self):
+    def read_head(self):
         data = b""
         while b"\r\n\r\n" not in data:
             chunk = self.request.recv(65536)
@@ -70,24 +72,36 @@ class Handler(socketserver.BaseRequestHandler):
         for line in lines[1:]:
             name, _, value = line.partition(b":")
             headers.setdefault(name.strip().lower(), value.strip())
+        return head + b"\r\n\r\n", lines, headers, rest
+
+    def read_body(self, headers, rest):
         length = int(headers.get(b"content-length", b"0"))
         while len(rest) < length:
             chunk = self.request.recv(65536)
             if not chunk:
                 break
             rest += chunk
-        return head + b"\r\n\r\n", lines, headers, rest[:length]
+        return rest[:length]
 
     def handle(self):
-        request = self.read_request()
+        request = self.read_head()
         if request is None:
             return
-        raw_head, lines, headers, body = request
+        raw_head, lines, headers, rest = request
         target = lines[0].split(b" ")[1].decode("latin-1") if len(lines[0].split(b" ")) > 1 else "/"
-        scenario = target.lstrip("/").split("/")[0] or "default"
+        # A request for a proxy names the whole URL: its scenario follows the scheme and the host.
+        path = "/" + target.split("://", 1)[1].partition("/")[2] if "://" in target else target
+        scenario = path.lstrip("/").split("/")[0] or "default"
         with counters_lock:
             number = counters.get(scenario, 0) + 1
             counters[scenario] = number
+        try:
+            with open(os.path.join(self.server.directory, scenario + ".json")) as f:
+                answers = json.load(f)["answers"]
+        except (OSError, ValueError, KeyError):
+            answers = [{"status": 404, "reason": "No Scenario", "body": ""}]
+        script = answers[min(number, len(answers)) - 1]
+        body = b"" if script.get("action") == "early" else self.read_body(headers, rest)
         folder = os.path.join(self.server.directory, scenario)
         os.makedirs(folder, exist_ok=True)
         fields, defects = decode_form(headers.get(b"content-type", b"text/plain"), body)
@@ -102,13 +116,7 @@ class Handler(socketserver.BaseRequestHandler):
         with open(os.path.join(folder, "%d.json.tmp" % number), "w") as f:
             json.dump(record, f)
         os.replace(os.path.join(folder, "%d.json.tmp" % number), os.path.join(folder, "%d.json" % number))
-
-        try:
-            with open(os.path.join(self.server.directory, scenario + ".json")) as f:
-                answers = json.load(f)["answers"]
-        except (OSError, ValueError, KeyError):
-            answers = [{"status": 404, "reason": "No Scenario", "body": ""}]
-        self.answer(answers[min(number, len(answers)) - 1])
+        self.answer(script)
 
     def answer(self, script):
         sock = self.request

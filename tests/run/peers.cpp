@@ -314,15 +314,15 @@ std::string ContractServer::Control(const std::string& command) {
         "Connection: close\r\nContent-Length: " +
         std::to_string(command.size()) + "\r\n\r\n" + command;
     platform::TcpConnection connection;
-    if (connection.Connect("127.0.0.1", port_, 5000) != 0 ||
-        connection.SendAll(request, 5000, std::chrono::steady_clock::now() + std::chrono::seconds(10)) != 0) {
+    if (connection.Connect("127.0.0.1", port_, Deadline::In(5000)) != 0 ||
+        connection.SendAll(request, 5000, Deadline::In(10000)) != 0) {
         throw std::runtime_error("the simulator's control port does not take " + command);
     }
     std::string answer;
     char buffer[4096];
     for (;;) {
         std::size_t received = 0;
-        if (connection.Receive(buffer, sizeof buffer, 10000, received) != 0) {
+        if (connection.Receive(buffer, sizeof buffer, Deadline::In(10000), received) != 0) {
             throw std::runtime_error("no answer to the control command " + command);
         }
         if (received == 0) {

@@ -175,7 +175,8 @@ TEST(StartHandler, WithoutSettingsTheLoginFailsBeforeAnyConnection) {
         if (!empty_file) { // an empty file is read; it only holds no values
             lines.push_back("Settings file not read, defaults in use: " + dir.file("config.ini"));
         }
-        lines.insert(lines.end(), {"", "http:///app/index.php/zurmo/api/login", "Erro no login"});
+        lines.insert(lines.end(),
+                     {"URL has no host", "http:///app/index.php/zurmo/api/login", "Erro no login"});
         EXPECT_EQ(log.Lines(), lines);
     }
 }

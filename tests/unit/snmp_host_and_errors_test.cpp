@@ -25,14 +25,16 @@ TEST(SocketErrorText, MessagesCarryCodeAndDescription) {
     EXPECT_EQ(platform::SocketErrorMessage(11001), "Socket Error # 11001\r\nHost not found.");
     EXPECT_EQ(platform::SocketErrorMessage(10040), "Socket Error # 10040\r\nMessage too long.");
     EXPECT_EQ(platform::SocketErrorMessage(10066), "Socket Error # 10066\r\nDirectory not empty");
-    EXPECT_EQ(platform::SocketErrorMessage(11002), "Socket Error # 11002\r\n");
+    EXPECT_EQ(platform::SocketErrorMessage(11002),
+              "Socket Error # 11002\r\nTemporary failure in name resolution: no name server answered");
+    EXPECT_EQ(platform::SocketErrorMessage(10008), "Socket Error # 10008\r\n");
     EXPECT_EQ(platform::SocketErrorText(10047), "Address family not supported by protocol family.");
     EXPECT_EQ(platform::SocketErrorText(10008), "");
     int described = 0;
     for (int code = 10000; code <= 11010; ++code) {
         described += platform::SocketErrorText(code).empty() ? 0 : 1;
     }
-    EXPECT_EQ(described, 39); // the table's 39 entries
+    EXPECT_EQ(described, 42); // the table's 42 entries
 }
 
 } // namespace
