@@ -26,7 +26,7 @@ TEST_F(ProxyRun, WholeRunGoesThroughTheProxyAndItsPasswordIsNeverLogged) {
     const std::vector<std::string> run =
         Join({{"Login TELVA ok", "Printer count 1"},
               ReadLines(printers.Address(0)),
-              {"Update()", Summary(1, 1, 0, 0, "accepted"), "Logout TELVA ok"}});
+              {"Update()", Summary(1, 1, 0, 0, 0, "accepted"), "Logout TELVA ok"}});
     std::vector<std::string> lines;
     for (const std::string& setting :
          {proxies.open, "http://" + proxies.user + ":" + encoded + "@" + proxies.auth + "/"}) {
