@@ -17,10 +17,10 @@ inline constexpr const char* kServiceDisplayName = "TELVA Audit Life Count Manag
 inline constexpr const char* kSettingsReadableByEveryoneText =
     "Settings file readable by every user, it holds the server password: ";
 
-// A stop or shutdown is done within 25 s of its arrival. A run it cuts short has until 20 s after the arrival
-// for its remaining server calls (the run context's stop cut-off, set as the request arrives); the stop
-// handler's wait then ends half a second before the 25 s are over, for the stop line and the last reports.
-inline constexpr std::chrono::milliseconds kStopServerCallsBudget{20000};
+// A stop or shutdown is done within 25 s of its arrival: a run it cuts short has until kStopServerCallsBudget
+// after the arrival for its remaining server calls (the run context's stop cut-off, set as the request
+// arrives); the stop handler's wait then ends half a second before the 25 s are over, for the stop line and
+// the last reports.
 inline constexpr std::chrono::milliseconds kStopWaitLatestAfterCutoff{4500};
 
 class AuditService : public Service {

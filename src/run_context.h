@@ -9,6 +9,7 @@
 #include "server/proxy.h"
 #include "snmp/snmp_timing.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,7 +32,7 @@ struct Settings {
     bool compare_counters = false;
     // "repetir": minutes after which a failed run is tried again, 1 to 720; 0: never.
     int retry_minutes = 0;
-    ProxySetting proxy;          // "proxy": the HTTP proxy of the server calls, if any
+    ProxySetting proxy; // "proxy": the HTTP proxy of the server calls, if any
 };
 
 // A request to end the service that has come in while a run is going on.
@@ -58,6 +59,9 @@ public:
     // server did not take): a sink that also shows its lines to a person leaves it out there.
     virtual void WriteUnshown(std::string_view message) noexcept { Write(message); }
 };
+
+// How long after a stop's arrival the run's remaining server calls may take (the stop cut-off).
+inline constexpr std::chrono::milliseconds kStopServerCallsBudget{20000};
 
 struct RunContext {
     RunContext(Clock& clock_in, LogSink& log_in) : clock(clock_in), log(log_in) {}

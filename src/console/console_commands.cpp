@@ -34,13 +34,15 @@ int Once(Clock& clock, const std::string& settings_path, const std::string& log_
     ConsoleEchoLog log(daily, [](std::string_view line) { platform::WriteOut(std::string(line) + "\n"); });
     RunContext context(clock, log);
     // Ctrl+C or a termination request ends the run as a service stop would: the printers read so far are
-    // uploaded and the session is closed.
+    // uploaded and the session is closed, the server calls within the stop's budget.
     context.stop_requested = [] {
         return platform::InterruptNoted() ? StopRequest::Stop : StopRequest::None;
     };
-    platform::CatchInterrupts();
-    return RunOnce(context, settings_path,
-                   [](const std::string& words) { platform::WriteError(words + "\n"); });
+    platform::CatchInterrupts(&context.stop_cutoff, kStopServerCallsBudget);
+    const int status =
+        RunOnce(context, settings_path, [](const std::string& words) { platform::WriteError(words + "\n"); });
+    platform::CatchInterrupts(); // the context ends here: an interrupt from now on sets no cut-off
+    return status;
 }
 
 } // namespace

@@ -3,8 +3,8 @@
 datagrams, start and stop lines in the daily log, exit status 0.
 
 The probe (service_probe.cpp) is the real service shell with a stand-in audit run and its daily log in a
-directory of the test's; the last two cases run the program itself (the second against the contract-server
-simulator holding the upload's answer).
+directory of the test's; the last three cases run the program itself (the last two against the
+contract-server simulator holding the upload's answer: as the service, and as -ONCE).
 
     service_e2e.py SERVICE_PROBE TELVA4_AUDIT
 """
@@ -109,6 +109,19 @@ class LifecycleTest(unittest.TestCase):
         self.assertEqual(len(summaries), 1, messages)
         self.assertTrue(summaries[0].endswith("; upload failed"), summaries)
         self.assertTrue(messages[-1].startswith("Service stopped, IP "), messages)
+
+    def test_an_interrupted_one_off_run_ends_its_held_upload_within_the_stop_budget(self):
+        # -ONCE takes Ctrl+C (here SIGINT) as the service takes a stop: the held upload gets 20 s from it.
+        server = self.scene.start_server(harness.PrinterList())
+        server.set_behaviour("update", "hang", seconds=300)
+        once = self.scene.start_service(PROGRAM, args=["-ONCE"])
+        harness.wait_until(lambda: "update" in server.endpoints(), 30, what="the upload under way")
+        interrupted_at = time.monotonic()
+        os.kill(once.process.pid, signal.SIGINT)
+        self.assertEqual(once.wait(timeout=60), 2, "the upload failed")
+        took = time.monotonic() - interrupted_at
+        self.assertLess(took, 24, "20 s and slack for a loaded machine")
+        self.assertGreater(took, 18, "the upload was not held until the cut-off")
 
 
 if __name__ == "__main__":
