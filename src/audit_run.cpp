@@ -1,6 +1,7 @@
 #include "audit_run.h"
 
 #include "printer_reader.h"
+#include "run_history.h"
 #include "server/api_endpoints.h"
 #include "server/form_fields.h"
 #include "text/network_text.h"
@@ -16,16 +17,18 @@ std::string RefusalForLog(std::string_view refusal) {
     return ScrubText(refusal, ControlCharacters::Drop, 200).text;
 }
 
-// The contract's printers. None when the list was refused, failed or cannot be used: `failure` says why,
+// The contract's printers. None when the list was refused, failed or cannot be used: `result` says why,
 // and the log has its line (a failed exchange has written its own two). The parsed answer is let go as soon
 // as the printers hold what the run needs.
-std::optional<PrinterList> FetchPrinters(RunContext& context, std::string& failure) {
+std::optional<PrinterList> FetchPrinters(RunContext& context, AuditOutcome& result) {
+    std::string& failure = result.failure;
     const ApiAnswer fetched = FetchItemData(context, context.settings.contract_number);
     if (!fetched.succeeded()) {
         if (fetched.outcome == ApiOutcome::Refused) {
             context.Log("Printer list not received: " + RefusalForLog(fetched.refusal));
         }
         failure = FailureReason(fetched, "the printer list");
+        result.retryable = RunFailure::PrinterListNotReceived;
         return std::nullopt;
     }
     // Every printer is read from the list before any is queried: a list the run cannot use is reported and
@@ -72,11 +75,14 @@ const char* UploadWord(ApiOutcome outcome) {
     return "failed";
 }
 
-std::string SummaryLine(const AuditOutcome& result, ApiOutcome upload) {
+// With "conferir" the printers whose counters went back join the counts.
+std::string SummaryLine(const AuditOutcome& result, ApiOutcome upload, bool lower_counted) {
     const std::size_t no_answer = result.printers - result.read - result.partial - result.failed;
     return "Audit summary: " + std::to_string(result.printers) + " printers, " + std::to_string(result.read) +
            " read, " + std::to_string(result.partial) + " partial, " + std::to_string(no_answer) +
-           " no answer, " + std::to_string(result.failed) + " failed; upload " + UploadWord(upload);
+           " no answer, " + std::to_string(result.failed) + " failed" +
+           (lower_counted ? ", " + std::to_string(result.lower) + " with lower counters" : "") + "; upload " +
+           UploadWord(upload);
 }
 
 } // namespace
@@ -87,9 +93,10 @@ AuditOutcome RunAudit(RunContext& context) {
     if (!login.succeeded()) {
         context.Log("Erro no login");
         result.failure = FailureReason(login, "the login");
+        result.retryable = RunFailure::LoginFailed;
         return result;
     }
-    std::optional<PrinterList> list = FetchPrinters(context, result.failure);
+    std::optional<PrinterList> list = FetchPrinters(context, result);
     if (!list) {
         LogOutAfterRun(context, result);
         return result;
@@ -99,8 +106,12 @@ AuditOutcome RunAudit(RunContext& context) {
     result.printers = count;
     FormFields form(context.clock.Now());
     context.Log("Printer count " + std::to_string(count));
+    RunHistory history(context);
     const auto take = [&](std::size_t i, const PrinterReading& reading) {
         CountReading(reading, result);
+        if (history.Take(printers[i], reading.readings)) {
+            ++result.lower;
+        }
         const std::string prefix = "data[items][" + std::to_string(i) + "][";
         for (std::size_t k = 0; k < kCounterCount; ++k) {
             form.AddField(prefix + kCounterFields[k].upload_key + "]", reading.readings[k]);
@@ -120,9 +131,13 @@ AuditOutcome RunAudit(RunContext& context) {
     form.AddField("data[number]", context.settings.contract_number);
     const ApiAnswer upload = UpdateItemData(context, form);
     context.Log("Update()");
-    context.Log(SummaryLine(result, upload.outcome));
-    if (!upload.succeeded()) {
+    context.Log(SummaryLine(result, upload.outcome, context.settings.compare_counters));
+    if (upload.succeeded()) {
+        history.UploadAccepted();
+    } else {
         result.failure = FailureReason(upload, "the upload");
+        result.retryable =
+            upload.outcome == ApiOutcome::Refused ? RunFailure::UploadRefused : RunFailure::UploadFailed;
     }
     LogOutAfterRun(context, result);
     return result;

@@ -86,10 +86,11 @@ void AuditService::RunService() {
 }
 
 void AuditService::HandleExecute() {
-    RunScheduleLoop(*this, context_.clock, context_.settings.schedule_time, run_now_, [this] {
-        RunAudit(context_);
+    RunScheduleLoop(*this, context_, run_now_, [this] {
+        const AuditOutcome outcome = RunAudit(context_);
         // What a run allocated (the printer list, the upload form) is given back while the service rests.
         platform::ReleaseFreeMemory();
+        return outcome.retryable;
     });
 }
 

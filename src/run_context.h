@@ -72,6 +72,9 @@ struct RunContext {
     SnmpTiming snmp;
     Clock& clock;
     LogSink& log;
+    // The reading history's file (reading_history_file.h): the service's is in the state directory; empty
+    // keeps no history (a run context of the tests, unless a test names a file of its own).
+    std::string reading_history_path;
     // Set when a stop or shutdown has come: the moment by which the run's remaining server calls must be
     // done. Every server call's waits end by it (PrepareHttpClient).
     Cutoff stop_cutoff;

@@ -29,16 +29,23 @@ private:
 
 } // namespace
 
-void RunScheduleLoop(Service& service, Clock& clock, const std::string& schedule_time, bool& run_now,
-                     const std::function<void()>& run_audit) {
+void RunScheduleLoop(Service& service, RunContext& context, bool& run_now, const AuditCall& run_audit) {
     ServiceThread* thread = service.CurrentThread();
     if (thread == nullptr) {
         throw std::logic_error("the scheduler runs only on the service thread");
     }
+    Clock& clock = context.clock;
+    const std::string& schedule_time = context.settings.schedule_time;
     StopRequestArrival stop_arrival(*thread);
+    // Lives with the loop: a stop or shutdown, which ends the loop, leaves no try pending.
+    RetryPlan retries(context.settings.retry_minutes);
     while (!thread->Terminated()) {
-        const bool schedule_match = RenderScheduleTime(clock.Now(), clock.TimeSeparator()) == schedule_time;
-        if (run_now || schedule_match) {
+        const platform::LocalDateTime now = clock.Now();
+        const bool schedule_match = RenderScheduleTime(now, clock.TimeSeparator()) == schedule_time;
+        if (schedule_match) {
+            retries.Cancel(); // the scheduled run takes over
+        }
+        if (run_now || schedule_match || retries.TakeDueTry(now)) {
             if (schedule_match) {
                 clock.SleepUnless(clock.RandomDelay(), stop_arrival);
             }
@@ -46,7 +53,14 @@ void RunScheduleLoop(Service& service, Clock& clock, const std::string& schedule
             // is handled instead of it.
             if (thread->WaitingStopRequest() == 0) {
                 run_now = false;
-                run_audit();
+                const std::optional<RunFailure> failure = run_audit();
+                // No try is announced for a run that a stop or shutdown has cut short.
+                if (thread->WaitingStopRequest() == 0) {
+                    if (const auto line =
+                            retries.RunEnded(failure, clock.Now(), schedule_time, clock.TimeSeparator())) {
+                        context.Log(*line);
+                    }
+                }
             }
             // One that came during the run has cut it short; it is handled at once rather than after the
             // pause.

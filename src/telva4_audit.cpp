@@ -14,6 +14,7 @@
 #include "service/install.h"
 #include "service/service_host.h"
 #include "site/daily_log.h"
+#include "site/reading_history_file.h"
 #include "site/settings.h"
 
 #include <string>
@@ -44,6 +45,7 @@ int RunProgram(const std::vector<std::string>& arguments) {
     telva::SeedRandomDelay();
     telva::DailyLog log(telva::DefaultLogDirectory(), clock);
     telva::RunContext context(clock, log);
+    context.reading_history_path = telva::ReadingHistoryPath();
     telva::AuditService service(context, telva::SettingsFilePath());
     switch (command.mode) {
     case telva::ProgramMode::Install:

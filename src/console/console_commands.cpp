@@ -6,6 +6,7 @@
 #include "console/once.h"
 #include "platform/console.h"
 #include "site/daily_log.h"
+#include "site/reading_history_file.h"
 
 namespace telva {
 namespace {
@@ -33,6 +34,8 @@ int Once(Clock& clock, const std::string& settings_path, const std::string& log_
     }
     ConsoleEchoLog log(daily, [](std::string_view line) { platform::WriteOut(std::string(line) + "\n"); });
     RunContext context(clock, log);
+    // The service's history: the server accepts this upload as one of the service's.
+    context.reading_history_path = ReadingHistoryPath();
     // Ctrl+C or a termination request ends the run as a service stop would: the printers read so far are
     // uploaded and the session is closed, the server calls within the stop's budget.
     context.stop_requested = [] {

@@ -14,7 +14,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness  # noqa: E402
-from harness import CONTRACT, PrinterList, Scene, upload_field_names  # noqa: E402
+from harness import COUNTERS, CONTRACT, SUFFIXES, PrinterList, Scene, upload_field_names  # noqa: E402
 
 BINARY = os.path.abspath(os.environ.get("TELVA4_AUDIT", os.path.join(harness.REPO, "build/debug/src/telva4_audit")))
 
@@ -24,6 +24,7 @@ TYPED_VALUES = [["octet_str", "Sala 2 - caf\u00e9"], ["integer", "-7"], ["uinteg
                 ["counter", "0"], ["counter", "4294967295"], ["integer", "-2147483648"]]
 
 RUN_SECONDS = 60  # an audit over refusing or fast printers ends well within this
+STATE_DIR = "/var/lib/telva4-audit/"  # the POSIX program's state directory (the reading history)
 
 
 class AuditTest(unittest.TestCase):
@@ -48,13 +49,13 @@ class AuditTest(unittest.TestCase):
     def agents(self):
         return self.fleet.printers
 
-    def run_service(self, printers, behaviours=(), until="Logout TELVA ok", timeout=RUN_SECONDS):
+    def run_service(self, printers, behaviours=(), until="Logout TELVA ok", timeout=RUN_SECONDS, config=None):
         """Starts the simulator (with behaviours installed before the service starts) and the service, and
         waits for the line that ends the run."""
         server = self.scene.start_server(printers)
         for behaviour in behaviours:
             server.control(dict({"op": "set"}, **behaviour))
-        service = self.scene.start_service(BINARY)
+        service = self.scene.start_service(BINARY, config=config)
         service.wait_for_log(until, timeout=timeout)
         return server, service
 
@@ -122,6 +123,44 @@ class CleanRunTest(AuditTest):
             self.assertNotIn("SN-", request["body"])
             self.assertNotIn("SERIAL-NEVER-SENT", request["body"])
         self.assertEqual([p["qp_problems"] for p in server.requests()[2]["parts"]], [[]] * len(upload["fields"]))
+
+
+class HistoryTest(AuditTest):
+    """The reading history across a restart of the real program: the file the first process leaves in the
+    state directory, and the counter that went back which the next process names."""
+
+    fleet_size = 2
+
+    def test_a_counter_lower_than_before_the_restart_is_named(self):
+        if not os.path.ismount(STATE_DIR):
+            self.skipTest("needs a private state directory (tests/e2e/run-isolated)")
+        lower, higher = self.agents()
+        config = {"extra": {"conferir": "1"}}
+        before = PrinterList()
+        before.add_agent(self.fleet, higher, printer_id="P-7")
+        server, service = self.run_service(before, config=config)
+        self.stop(service)
+        history = os.path.join(STATE_DIR, "reading_history.txt")
+        self.assertEqual(os.stat(history).st_mode & 0o777, 0o640)
+
+        # The printer was swapped: another machine answers for P-7.
+        after = PrinterList()
+        after.add_agent(self.fleet, lower, printer_id="P-7")
+        server.serve(after)
+        self.scene.log.mark()
+        service = self.scene.start_service(BINARY, config=config)
+        service.wait_for_log("Logout TELVA ok", timeout=RUN_SECONDS)
+        self.stop(service)
+        went_back = ", ".join("%s %s -> %s" % (suffix, self.fleet.value(higher, counter), self.fleet.value(lower, counter))
+                              for suffix, counter in zip(SUFFIXES, COUNTERS))
+        self.assertEqual(self.run_messages(),
+                         ["Login TELVA ok", "Printer count 1"] + after.read_lines() +
+                         ["Counters lower than last run: printer P-7 at %s: %s" % (lower["address"], went_back),
+                          "Update()",
+                          "Audit summary: 1 printers, 1 read, 0 partial, 0 no answer, 0 failed, 1 with lower counters; "
+                          "upload accepted",
+                          "Logout TELVA ok"])
+        self.assert_upload(server, after, uploads_expected=2)
 
 
 if __name__ == "__main__":

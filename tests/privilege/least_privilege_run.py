@@ -7,13 +7,14 @@ as its only capability (bounding, inheritable and ambient sets), as AmbientCapab
 CapabilityBoundingSet= leave it. Against the contract-server simulator and net-snmp printers on loopback it
 must: start (READY=1 on $NOTIFY_SOCKET), read the settings file through its group (root's, mode 0640), read
 every printer while holding local UDP port 162 (a privileged port: only the capability allows it), upload,
-log out, write its daily log into /var/log/telva4-audit/ (owned by that user, as LogsDirectory= makes it),
-and stop on SIGTERM (STOPPING=1, the stop line, exit status 0).
+log out, write its daily log into /var/log/telva4-audit/ and its reading history into /var/lib/telva4-audit/
+(owned by that user, as LogsDirectory= and StateDirectory= make them), and stop on SIGTERM (STOPPING=1, the
+stop line, exit status 0).
 
-The log directory is the machine's: it is created when missing and given to the user for the run, and put
-back as it was afterwards (owner, mode, files of the day that were not the user's); the day's files the run
-created are removed. Everything started is stopped by pid. Needs root, setpriv and snmpd; exits 77 (skip)
-without them.
+The log and state directories are the machine's: each is created when missing and given to the user for the
+run, and put back as it was afterwards (owner, mode, files of the day that were not the user's, a history
+that was there); the files the run created are removed. Everything started is stopped by pid. Needs root,
+setpriv and snmpd; exits 77 (skip) without them.
 
 Usage: least_privilege_run.py PROGRAM
 """
@@ -43,6 +44,8 @@ from harness import (  # noqa: E402
 
 SKIP = 77
 LOG_DIR = "/var/log/telva4-audit/"
+STATE_DIR = "/var/lib/telva4-audit/"
+HISTORY_FILES = ["reading_history.txt", "reading_history.txt.new"]
 FIRST_AGENT = "127.0.0.220"
 # Takes the printer's requests and never answers: while it is read, the service must hold port 162.
 SILENT_PRINTER = "127.0.0.224"
@@ -70,47 +73,50 @@ def day_file_names():
     return names
 
 
-class LogDirectory:
-    """/var/log/telva4-audit/ given to the run's user, as LogsDirectory= does, and restored afterwards."""
+class ServiceDirectory:
+    """A directory of the service given to the run's user, as LogsDirectory= and StateDirectory= do, and
+    restored afterwards. Of the files named, those the run makes are removed, and those set aside for the run
+    are put back: another user's (the service would refuse them), or every one unless keep_own."""
 
-    def __init__(self, uid, gid):
-        self.uid = uid
-        self.created = not os.path.isdir(LOG_DIR)
+    def __init__(self, path, names, uid, gid, keep_own):
+        self.path = path
+        self.names = names
+        self.created = not os.path.isdir(path)
         if self.created:
-            os.makedirs(LOG_DIR, mode=0o750)
+            os.makedirs(path, mode=0o750)
             self.before = None
         else:
-            info = os.stat(LOG_DIR)
+            info = os.stat(path)
             self.before = (info.st_uid, info.st_gid, info.st_mode & 0o7777)
         self.existing = set()
         self.aside = []
-        for name in day_file_names():
-            path = os.path.join(LOG_DIR, name)
-            if os.path.lexists(path):
-                if os.lstat(path).st_uid != uid:  # the service would refuse it: set it aside for the run
-                    os.rename(path, path + ".aside")
-                    self.aside.append(path)
+        for name in names:
+            file_path = os.path.join(path, name)
+            if os.path.lexists(file_path):
+                if not keep_own or os.lstat(file_path).st_uid != uid:
+                    os.rename(file_path, file_path + ".aside")
+                    self.aside.append(file_path)
                 else:
-                    self.existing.add(path)
-        os.chown(LOG_DIR, uid, gid)
-        os.chmod(LOG_DIR, 0o750)
+                    self.existing.add(file_path)
+        os.chown(path, uid, gid)
+        os.chmod(path, 0o750)
 
     def restore(self):
-        for name in day_file_names():
-            path = os.path.join(LOG_DIR, name)
-            if path not in self.existing and os.path.lexists(path):
-                os.remove(path)
-        for path in self.aside:
-            os.rename(path + ".aside", path)
+        for name in self.names:
+            file_path = os.path.join(self.path, name)
+            if file_path not in self.existing and os.path.lexists(file_path):
+                os.remove(file_path)
+        for file_path in self.aside:
+            os.rename(file_path + ".aside", file_path)
         if self.created:
             try:
-                os.rmdir(LOG_DIR)
+                os.rmdir(self.path)
             except OSError:
                 pass
         else:
             uid, gid, mode = self.before
-            os.chown(LOG_DIR, uid, gid)
-            os.chmod(LOG_DIR, mode)
+            os.chown(self.path, uid, gid)
+            os.chmod(self.path, mode)
 
 
 def udp_inodes_on_port(port):
@@ -218,7 +224,8 @@ def main():
         os.chmod(program_dir, 0o755)
         program = os.path.join(program_dir, "telva4_audit")
         shutil.copy2(binary, program)
-        config = write_config(os.path.join(program_dir, "config.ini"), server.address)
+        # conferir=1: a history that cannot be written names itself in the log.
+        config = write_config(os.path.join(program_dir, "config.ini"), server.address, extra={"conferir": "1"})
         os.chown(config, 0, gid)
         os.chmod(config, 0o640)
 
@@ -229,8 +236,10 @@ def main():
         notify.settimeout(0.2)
         scene.on_close(notify.close)
 
-        log_dir = LogDirectory(uid, gid)
+        log_dir = ServiceDirectory(LOG_DIR, day_file_names(), uid, gid, keep_own=True)
         scene.on_close(log_dir.restore)
+        state_dir = ServiceDirectory(STATE_DIR, HISTORY_FILES, uid, gid, keep_own=False)
+        scene.on_close(state_dir.restore)
         log = DailyLog(LOG_DIR)
         silent = SilentPrinter()
 
@@ -294,8 +303,16 @@ def main():
                 info = os.stat(path)
                 check(info.st_uid == uid and info.st_mode & 0o777 == 0o640,
                       "log file %s: owner %d mode %o" % (path, info.st_uid, info.st_mode & 0o777))
+        # The reading history of the accepted upload, written by the user into its state directory.
+        history = os.path.join(STATE_DIR, HISTORY_FILES[0])
+        check(os.path.isfile(history), "no reading history in " + STATE_DIR, "\n".join(messages))
+        info = os.stat(history)
+        check(info.st_uid == uid and info.st_mode & 0o777 == 0o640,
+              "reading history: owner %d mode %o" % (info.st_uid, info.st_mode & 0o777))
+        check(not os.path.lexists(os.path.join(STATE_DIR, HISTORY_FILES[1])), "the history's work file is left")
         print("least_privilege_run: %d printers read and uploaded as %s (uid %d) with CAP_NET_BIND_SERVICE "
-              "only, port 162 held, log in %s" % (len(printers.entries), account, uid, LOG_DIR))
+              "only, port 162 held, log in %s, history in %s" % (len(printers.entries), account, uid, LOG_DIR,
+                                                                STATE_DIR))
     return 0
 
 

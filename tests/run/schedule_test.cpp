@@ -8,7 +8,10 @@
 #include "server/api_endpoints.h"
 #include "service/service_status.h"
 #include "site/local_address.h"
+#include "site/reading_history_file.h"
 #include "support/fake_service_binding.h"
+
+#include <filesystem>
 
 namespace telva::test {
 namespace {
@@ -93,6 +96,65 @@ TEST_F(ScheduleLoop, StartRunThenTheDailyRunThenTwoStopsHandledRightAfterIt) {
     EXPECT_EQ(uploads[0].fields, printers.UploadFields("77"));
     EXPECT_EQ(service.Status(), ServiceState::Stopped);
     EXPECT_TRUE(binding.Events().empty());
+}
+
+TEST_F(ScheduleLoop, ARefusedUploadIsTriedAgainAsAWholeRunAndOnlyTheAcceptedOneIsKept) {
+    const FleetPrinter& agent = RunFleet().printers[0];
+    PrinterTable printers;
+    printers.AddAgent(agent);
+    server().ServeItems(printers.ItemsJson());
+    server().Behave("update", "refuse", "\"times\": 1");
+    context_.settings = Settings();
+    context_.reading_history_path = dir_.file("reading_history.txt");
+    dir_.Write("config.ini",
+               SettingsText(server().Address(), "03:00", ContractServer::StandardCredentials()) +
+                   "repetir=30\r\n");
+    FakeServiceBinding binding;
+    AuditService service(context_, dir_.file("config.ini"), binding);
+    bool kept_after_refusal = false;
+    int logouts = 0;
+    log_.on_line = [&](std::string_view line) {
+        if (line.rfind("Next try at ", 0) == 0) {
+            kept_after_refusal = std::filesystem::exists(dir_.path() / "reading_history.txt");
+        }
+        if (line == "Logout TELVA ok" && ++logouts == 2) {
+            service.QueueControlRequest(kControlStop);
+        }
+    };
+    clock_.before_sleep = [&](std::uint32_t) {
+        if (clock_.Time() > 2 * kDayMs) {
+            ADD_FAILURE() << "no stop within two days";
+            service.QueueControlRequest(kControlStop);
+        }
+    };
+    service.RunService();
+
+    const std::vector<std::string> run =
+        Join({{"Login TELVA ok", "Printer count 1"}, ReadLines(agent.address)});
+    std::string file = "05/03/2024 14:07:09 Service started, IP " + GetLocalAddress() + "\r\n";
+    for (const std::string& line : Join({run,
+                                         {"Update()", Summary(1, 1, 0, 0, 0, "refused"), "Logout TELVA ok",
+                                          "Next try at 14:37 (1 of 12): upload refused"}})) {
+        file += "05/03/2024 14:07:09 " + line + "\r\n";
+    }
+    for (const std::string& line :
+         Join({run, {"Update()", Summary(1, 1, 0, 0, 0, "accepted"), "Logout TELVA ok"}})) {
+        file += "05/03/2024 14:37:09 " + line + "\r\n";
+    }
+    file += "05/03/2024 14:37:14 Service stopped, IP " + GetLocalAddress() + "\r\n";
+    EXPECT_EQ(DailyFile(), file);
+    std::vector<std::uint32_t> sleeps(180, kSchedulePauseMs); // the try without the random delay
+    sleeps.push_back(5000);
+    EXPECT_EQ(clock_.Sleeps(), sleeps);
+    EXPECT_EQ(server().Endpoints(), (std::vector<std::string>{"login", "fetch", "update", "logout", "login",
+                                                              "fetch", "update", "logout"}));
+    const std::vector<RecordedUpload> uploads = server().Uploads();
+    ASSERT_EQ(uploads.size(), 2u);
+    EXPECT_FALSE(uploads[0].accepted);
+    EXPECT_TRUE(uploads[1].accepted);
+    EXPECT_EQ(uploads[1].fields, printers.UploadFields("77"));
+    EXPECT_FALSE(kept_after_refusal);
+    EXPECT_NE(LoadReadingHistory(context_.reading_history_path).history.Find("77", "1000"), nullptr);
 }
 
 TEST_F(ScheduleLoop, AStopDuringTheRandomDelayEndsItSetsTheCutOffAndNoRunStarts) {

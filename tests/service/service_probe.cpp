@@ -62,12 +62,15 @@ int main(int count, char** values) {
     telva::DailyLog log(values[1], telva::SystemClock());
     telva::RunContext context(telva::SystemClock(), log);
     telva::AuditService service(context, values[2]);
+    telva::RunContext loop_context(clock, log);
     bool run_now = true;
     service.on_execute = [&](telva::Service& sender) {
-        telva::RunScheduleLoop(sender, clock, context.settings.schedule_time, run_now, [&] {
+        loop_context.settings = context.settings; // as the start handler read them
+        telva::RunScheduleLoop(sender, loop_context, run_now, [&] {
             log.Write("Probe audit begins");
             telva::platform::SleepMilliseconds(audit_ms);
             log.Write("Probe audit ends");
+            return std::optional<telva::RunFailure>();
         });
     };
     telva::RunServiceProcess(service);

@@ -2,6 +2,7 @@
 
 #include "scheduler.h"
 #include "support/fake_clock.h"
+#include "support/memory_log.h"
 
 #include <gtest/gtest.h>
 
@@ -28,32 +29,41 @@ std::int64_t At(int hour, int minute, int second) {
 using test::FakeClock;
 
 // Runs the scheduler loop inside the real lifecycle with a fake clock. Every audit run takes run_length of
-// fake time; a stop is queued once the clock reaches stop_at.
+// fake time and ends with the next of `failures` (none once they are used up); a stop is queued once the
+// clock reaches stop_at.
 class SchedulerRun {
 public:
     FakeServiceBinding binding;
     TestService service{binding};
     FakeClock clock;
+    test::MemoryLog log;
+    RunContext context{clock, log};
     std::int64_t run_length = 0;
     std::int64_t stop_at = kDay;
     std::vector<std::int64_t> run_starts;
     std::vector<std::int64_t> stops;
     std::function<void()> during_run;
+    std::deque<std::optional<RunFailure>> failures;
 
-    std::string schedule_time;
     bool run_now = true;
 
-    SchedulerRun(std::string schedule, std::int64_t start, bool run_at_start)
-        : schedule_time(std::move(schedule)), run_now(run_at_start) {
+    SchedulerRun(std::string schedule, std::int64_t start, bool run_at_start) : run_now(run_at_start) {
+        context.settings.schedule_time = std::move(schedule);
         clock.Set(start);
         service.on_stop = [this](Service&, bool&) { stops.push_back(clock.Time()); };
         service.on_execute = [this](Service& self) {
-            RunScheduleLoop(self, clock, schedule_time, run_now, [this] {
+            RunScheduleLoop(self, context, run_now, [this] {
                 run_starts.push_back(clock.Time());
                 if (during_run) {
                     during_run();
                 }
                 clock.Advance(run_length);
+                std::optional<RunFailure> failure;
+                if (!failures.empty()) {
+                    failure = failures.front();
+                    failures.pop_front();
+                }
+                return failure;
             });
         };
         clock.before_sleep = [this](std::uint32_t) {
@@ -213,6 +223,66 @@ TEST(Scheduler, AThreadPausedThroughTheMinuteMissesTheRun) {
     run.service.QueueControlRequest(kControlContinue);
     service_main.join();
     EXPECT_TRUE(run.run_starts.empty());
+}
+
+TEST(Scheduler, AFailedRunIsTriedAgainWithoutDelayAtMostTwelveTimesOnlyWithRepetir) {
+    for (const int minutes : {0, 30}) {
+        SCOPED_TRACE(minutes);
+        SchedulerRun run("99:99", At(1, 0, 0), true);
+        run.context.settings.retry_minutes = minutes;
+        run.failures.assign(20, RunFailure::LoginFailed);
+        run.stop_at = At(9, 0, 0);
+        run.Run();
+        std::vector<std::int64_t> starts = {At(1, 0, 0)};
+        std::vector<std::string> lines;
+        for (int k = 1; minutes != 0 && k <= 12; ++k) {
+            starts.push_back(At(1, 0, 0) + k * 30 * kMinute);
+            platform::LocalDateTime at;
+            at.hour = static_cast<int>(starts.back() / kHour);
+            at.minute = static_cast<int>(starts.back() % kHour / kMinute);
+            lines.push_back("Next try at " + RenderScheduleTime(at, ":") + " (" + std::to_string(k) +
+                            " of 12): login failed");
+        }
+        EXPECT_EQ(run.run_starts, starts);
+        EXPECT_EQ(run.log.Lines(), lines);
+        for (const std::uint32_t sleep : run.clock.Sleeps()) {
+            EXPECT_EQ(sleep, kSchedulePauseMs); // no random delay before a try
+        }
+        EXPECT_EQ(run.stops.size(), 1u);
+    }
+}
+
+TEST(Scheduler, TheScheduledRunTakesOverFromTriesAndAStopEndsThem) {
+    SchedulerRun run("03:00", At(1, 0, 0), true);
+    run.context.settings.retry_minutes = 30;
+    run.failures = {RunFailure::LoginFailed, RunFailure::PrinterListNotReceived, RunFailure::UploadFailed,
+                    RunFailure::UploadFailed, RunFailure::UploadRefused};
+    run.clock.delays = {60000};
+    run.stop_at = At(3, 10, 0); // before the try at 03:31
+    run.Run();
+    // 01:30, 02:00 and 02:30 fit before 03:00; the scheduled run keeps its random delay.
+    EXPECT_EQ(run.run_starts,
+              (std::vector<std::int64_t>{At(1, 0, 0), At(1, 30, 0), At(2, 0, 0), At(2, 30, 0), At(3, 1, 0)}));
+    EXPECT_EQ(run.log.Lines(),
+              (std::vector<std::string>{"Next try at 01:30 (1 of 3): login failed",
+                                        "Next try at 02:00 (2 of 3): printer list not received",
+                                        "Next try at 02:30 (3 of 3): upload failed",
+                                        "Next try at 03:31 (1 of 12): upload refused"}));
+    EXPECT_EQ(run.stops.size(), 1u);
+
+    // A stop that cuts a try short: the try is not announced again.
+    SchedulerRun cut("03:00", At(1, 0, 0), true);
+    cut.context.settings.retry_minutes = 30;
+    cut.failures.assign(3, RunFailure::UploadFailed);
+    cut.during_run = [&] {
+        if (cut.run_starts.size() == 2) {
+            cut.service.QueueControlRequest(kControlStop);
+        }
+    };
+    cut.Run();
+    EXPECT_EQ(cut.run_starts, (std::vector<std::int64_t>{At(1, 0, 0), At(1, 30, 0)}));
+    EXPECT_EQ(cut.log.Lines(), std::vector<std::string>{"Next try at 01:30 (1 of 3): upload failed"});
+    EXPECT_EQ(cut.stops, std::vector<std::int64_t>{At(1, 30, 0)});
 }
 
 TEST(Scheduler, AnErrorOutOfTheRunEndsTheLoopAtOnce) {
