@@ -35,7 +35,12 @@ std::string Seconds(std::uint32_t milliseconds) {
 
 // "<status> <reason>" of an answer, its reason made safe to show.
 std::string StatusText(const HttpAnswer& answer) {
-    return std::to_string(answer.status) + (answer.reason.empty() ? "" : " " + NetworkText(answer.reason));
+    std::string text = std::to_string(answer.status);
+    if (!answer.reason.empty()) {
+        text += ' ';
+        text += NetworkText(answer.reason);
+    }
+    return text;
 }
 
 // The words a technician reads in the log for a failed TLS connection.
