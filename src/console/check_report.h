@@ -1,6 +1,7 @@
 #pragma once
 // The two forms of a check's report: a table for a person at the console, and one JSON document for a
 // program (its shape is part of the program's interface: README › Checking an installation).
+// check_table.cpp writes the one, check_json.cpp the other; check_words.h holds what they say alike.
 
 #include "console/check.h"
 

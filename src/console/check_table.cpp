@@ -1,29 +1,16 @@
-#include "console/check_report.h"
+// The check's report as a table for a person at the console.
 
+#include "console/check_report.h"
+#include "console/check_words.h"
 #include "text/ascii.h"
-#include "text/json_writer.h"
 #include "text/network_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
 namespace telva {
 namespace {
-
-const char* StepWord(StepResult result) {
-    switch (result) {
-    case StepResult::Ok:
-        return "ok";
-    case StepResult::Failed:
-        return "failed";
-    case StepResult::NotTried:
-        break;
-    }
-    return "not tried";
-}
 
 // How many characters `text` shows (UTF-8 continuation bytes do not count).
 std::size_t Characters(std::string_view text) {
@@ -62,16 +49,6 @@ std::string Cell(std::string_view text) {
         cell.push_back(safe[i]);
     }
     return cell;
-}
-
-// An SNMP error status by its name: tooBig, noSuchName, badValue, readOnly, genErr, else "error N".
-std::string ErrorStatusName(std::int32_t status) {
-    static constexpr std::array<const char*, 5> kNames = {"tooBig", "noSuchName", "badValue", "readOnly",
-                                                          "genErr"};
-    if (status >= 1 && status <= static_cast<std::int32_t>(kNames.size())) {
-        return kNames[static_cast<std::size_t>(status - 1)];
-    }
-    return "error " + std::to_string(status);
 }
 
 // `larger` - `smaller`, whole numbers of up to kHistoryMaxDigits digits with `larger` not the lower one.
@@ -130,34 +107,6 @@ std::string IdentityCell(const IdentityAnswer& answer, std::string_view text) {
     return text.empty() ? "-" : Cell(text);
 }
 
-const char* QueryWord(QueryResult result) {
-    switch (result) {
-    case QueryResult::Value:
-        return "value";
-    case QueryResult::ErrorStatus:
-        return "error";
-    case QueryResult::NoAnswer:
-        return "no answer";
-    case QueryResult::Refused:
-        return "refused";
-    case QueryResult::NotAsked:
-        break;
-    }
-    return "skipped";
-}
-
-// "2026-12-09", and with `minute` "2026-12-09T03:04".
-std::string DateText(const platform::LocalDateTime& time, bool minute) {
-    char text[32];
-    if (minute) {
-        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d", time.year, time.month, time.day,
-                      time.hour, time.minute);
-    } else {
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d", time.year, time.month, time.day);
-    }
-    return text;
-}
-
 // "serial differs: server S1, printer S2" for a printer whose serial number is not the list's; else empty.
 std::string SerialDifference(const PrinterCheck& check) {
     if (SerialMatches(check) != false) {
@@ -165,51 +114,6 @@ std::string SerialDifference(const PrinterCheck& check) {
     }
     return "serial differs: server " + NetworkText(TrimBlanks(check.printer.serial)) + ", printer " +
            NetworkText(PrinterSerial(check.reading));
-}
-
-struct Tally {
-    std::size_t read = 0;
-    std::size_t partial = 0;
-    std::size_t no_answer = 0; // refused ones included, as the service's summary counts them
-    std::size_t refused = 0;
-    std::size_t error = 0;
-    std::size_t not_read = 0;
-    std::size_t serial_differs = 0;
-    std::size_t lower_counters = 0;
-};
-
-Tally Count(const CheckReport& report) {
-    Tally tally;
-    for (const PrinterCheck& check : report.printers) {
-        if (SerialMatches(check) == false) {
-            ++tally.serial_differs;
-        }
-        if (HasLowerCounters(check)) {
-            ++tally.lower_counters;
-        }
-        switch (VerdictOf(check.reading)) {
-        case PrinterVerdict::Read:
-            ++tally.read;
-            break;
-        case PrinterVerdict::Partial:
-            ++tally.partial;
-            break;
-        case PrinterVerdict::NoAnswer:
-            ++tally.no_answer;
-            break;
-        case PrinterVerdict::Refused:
-            ++tally.no_answer;
-            ++tally.refused;
-            break;
-        case PrinterVerdict::Error:
-            ++tally.error;
-            break;
-        case PrinterVerdict::NotRead:
-            ++tally.not_read;
-            break;
-        }
-    }
-    return tally;
 }
 
 void AddLine(std::string& out, std::string_view label, std::string_view value) {
@@ -342,55 +246,7 @@ std::string HistoryText(const HistoryCheck& history) {
     return history.file + " (" + std::to_string(history.printers) + " printers of this contract)";
 }
 
-// The server URL when the settings name a server; none otherwise (the derived URL would be made up).
-std::optional<std::string> ServerUrl(const Settings& settings) {
-    if (TrimBlanks(settings.server_address).empty()) {
-        return std::nullopt;
-    }
-    return settings.base_url;
-}
-
-void AddMember(std::string& out, std::string_view name, std::string_view text, bool last = false) {
-    AppendJsonString(out, name);
-    out += ": ";
-    AppendJsonString(out, text);
-    out += last ? "" : ", ";
-}
-
-void AddNumber(std::string& out, std::string_view name, std::string_view number, bool last = false) {
-    AppendJsonString(out, name);
-    out += ": ";
-    out += number;
-    out += last ? "" : ", ";
-}
-
-// A member whose value is a text or null.
-void AddOptional(std::string& out, std::string_view name, const std::optional<std::string>& text,
-                 bool last = false) {
-    if (text) {
-        AddMember(out, name, *text, last);
-    } else {
-        AddNumber(out, name, "null", last);
-    }
-}
-
-// true, false or null.
-const char* JsonTruth(std::optional<bool> truth) {
-    return truth ? (*truth ? "true" : "false") : "null";
-}
-
-// What the printer said of itself, made safe; none when it gave no text.
-std::optional<std::string> IdentityText(std::string_view text) {
-    return text.empty() ? std::nullopt : std::optional<std::string>(NetworkText(text));
-}
-
 } // namespace
-
-std::string SecondsText(long long milliseconds) {
-    const long long hundredths = (std::max(milliseconds, 0LL) + 5) / 10;
-    const long long fraction = hundredths % 100;
-    return std::to_string(hundredths / 100) + (fraction < 10 ? ".0" : ".") + std::to_string(fraction);
-}
 
 std::string CheckTable(const CheckReport& report) {
     std::string out;
@@ -437,113 +293,6 @@ std::string CheckTable(const CheckReport& report) {
     }
     out += "Result: " + ResultText(report);
     out += " (" + SecondsText(report.elapsed.count()) + " s)\n";
-    return out;
-}
-
-std::string CheckJson(const CheckReport& report, std::string_view version) {
-    std::string out = "{\n  ";
-    AddMember(out, "version", version, true);
-    out += ",\n  \"settings\": {";
-    AddMember(out, "file", report.settings_file);
-    AddOptional(out, "server_url", ServerUrl(report.settings));
-    AddMember(out, "contract", report.settings.contract_number);
-    AddMember(out, "time_of_day", report.settings.schedule_time);
-    AddMember(out, "user", report.settings.user_name);
-    AddNumber(out, "parallel", std::to_string(report.settings.parallel));
-    AddMember(out, "proxy", ProxyInEffect(report.settings.proxy));
-    out += "\"problems\": [";
-    for (std::size_t i = 0; i < report.settings_problems.size(); ++i) {
-        out += i > 0 ? ", " : "";
-        AppendJsonString(out, report.settings_problems[i]);
-    }
-    out += "]},\n  \"history\": {";
-    AddMember(out, "file", report.history.file);
-    AddNumber(out, "printers", std::to_string(report.history.printers));
-    AddOptional(out, "problem",
-                report.history.problem.empty() ? std::nullopt
-                                               : std::optional<std::string>(report.history.problem),
-                true);
-    out += "},\n  \"steps\": {";
-    AddMember(out, "login", StepWord(report.login));
-    AddMember(out, "printer_list", StepWord(report.printer_list));
-    AddMember(out, "logout", StepWord(report.logout), true);
-    out += "},\n  \"messages\": [";
-    for (std::size_t i = 0; i < report.messages.size(); ++i) {
-        out += i > 0 ? ", " : "";
-        AppendJsonString(out, NetworkText(report.messages[i]));
-    }
-    out += "],\n  ";
-    AddNumber(out, "per_query_wait_seconds", std::to_string(report.wait_seconds));
-    AddNumber(out, "parallel", std::to_string(report.parallel), true);
-    out += ",\n  \"printers\": [";
-    for (std::size_t i = 0; i < report.printers.size(); ++i) {
-        const PrinterCheck& check = report.printers[i];
-        const PrinterReading& reading = check.reading;
-        out += i > 0 ? ",\n    {" : "\n    {";
-        AddNumber(out, "position", std::to_string(i));
-        AddMember(out, "id", NetworkText(check.printer.id));
-        AddMember(out, "address", NetworkText(check.printer.address));
-        AddMember(out, "outcome", PrinterOutcome(reading));
-        AddOptional(out, "model", IdentityText(PrinterModel(reading)));
-        AddOptional(out, "serial", IdentityText(PrinterSerial(reading)));
-        const std::optional<bool> matches = SerialMatches(check);
-        AddNumber(out, "serial_matches", JsonTruth(matches));
-        AddOptional(out, "last_accepted_upload",
-                    check.kept ? std::optional<std::string>(DateText(check.kept->read, true)) : std::nullopt);
-        out += "\"error\": ";
-        if (reading.error.empty()) {
-            out += "null";
-        } else {
-            AppendJsonString(out, reading.error);
-        }
-        out += ", ";
-        AddNumber(out, "seconds", SecondsText(reading.elapsed.count()));
-        out += "\"counters\": [";
-        for (std::size_t k = 0; k < kCounterCount; ++k) {
-            out += k > 0 ? ",\n      {" : "\n      {";
-            AddMember(out, "key", kCounterFields[k].upload_key);
-            AddMember(out, "oid", NetworkText(check.printer.counter_oids[k]));
-            AddMember(out, "status", QueryWord(reading.results[k]));
-            AddOptional(out, "value",
-                        reading.results[k] == QueryResult::Value
-                            ? std::optional<std::string>(NetworkText(reading.readings[k]))
-                            : std::nullopt);
-            AddNumber(out, "error_status", std::to_string(reading.error_status[k]));
-            AddOptional(out, "error_name",
-                        reading.results[k] == QueryResult::ErrorStatus
-                            ? std::optional<std::string>(ErrorStatusName(reading.error_status[k]))
-                            : std::nullopt);
-            const CounterComparison comparison = CompareCounter(check, k);
-            AddOptional(out, "last_accepted",
-                        comparison.kept.empty() ? std::nullopt : std::optional<std::string>(comparison.kept));
-            AddNumber(out, "lower", JsonTruth(comparison.lower), true);
-            out += "}";
-        }
-        out += "]}";
-    }
-    out += report.printers.empty() ? "],\n  " : "\n  ],\n  ";
-    const Tally tally = Count(report);
-    out += "\"summary\": {";
-    AddNumber(out, "printers", std::to_string(report.printers.size()));
-    AddNumber(out, "read", std::to_string(tally.read));
-    AddNumber(out, "partial", std::to_string(tally.partial));
-    AddNumber(out, "no_answer", std::to_string(tally.no_answer));
-    AddNumber(out, "refused", std::to_string(tally.refused));
-    AddNumber(out, "error", std::to_string(tally.error));
-    AddNumber(out, "not_read", std::to_string(tally.not_read));
-    AddNumber(out, "serial_differs", std::to_string(tally.serial_differs));
-    AddNumber(out, "lower_counters", std::to_string(tally.lower_counters));
-    AddNumber(out, "seconds", SecondsText(report.elapsed.count()), true);
-    out += "},\n  ";
-    AddNumber(out, "status", std::to_string(report.ExitStatus()), true);
-    out += ",\n  \"failure\": ";
-    if (report.ExitStatus() == 2) {
-        AppendJsonString(out, report.failure.empty() ? "the settings need attention"
-                                                     : NetworkText(report.failure));
-    } else {
-        out += "null";
-    }
-    out += "\n}\n";
     return out;
 }
 
