@@ -14,11 +14,12 @@ import argparse
 import json
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import sys
 import time
+
+from pid_files import end_by_pid
 
 USER = "audit"
 PASSWORD = "pX7-q_9.z"  # tinyproxy takes only letters, digits and a few marks in its BasicAuth line
@@ -92,15 +93,8 @@ def stop(directory):
     except (OSError, ValueError):
         return 0
     for pid in pids:
-        try:
-            # tinyproxy takes seconds to wind down its threads after SIGTERM; these hold nothing worth it.
-            os.kill(pid, signal.SIGTERM)
-            for _ in range(10):
-                os.kill(pid, 0)
-                time.sleep(0.05)
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+        # tinyproxy takes seconds to wind down its threads after SIGTERM; these hold nothing worth it.
+        end_by_pid(pid, grace_seconds=0.5)
     os.remove(os.path.join(directory, "pids"))
     return 0
 

@@ -42,6 +42,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "http"))
 
 import scripted_server  # noqa: E402
+from pid_files import end_by_pid  # noqa: E402
 
 
 def openssl(*arguments, cwd):
@@ -196,14 +197,7 @@ def stop(directory):
             pid = int(handle.read())
     except (OSError, ValueError):
         return 0
-    try:
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            os.kill(pid, 0)
-            time.sleep(0.05)
-        os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
+    end_by_pid(pid, grace_seconds=5)
     os.remove(os.path.join(directory, "pid"))
     return 0
 
